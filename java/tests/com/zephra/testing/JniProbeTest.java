@@ -1,0 +1,22 @@
+package com.zephra.testing;
+
+import static org.junit.jupiter.api.Assertions.assertEquals;
+
+import java.util.ArrayList;
+import java.util.List;
+import org.junit.jupiter.api.Test;
+
+class JniProbeTest {
+    @Test
+    void textCrossesTheNativeBoundaryUnchanged() {
+        String text = "caf\u00e9 \u20ac \ud83c\udfb5 \u0000 end";
+        assertEquals(text, JniProbe.roundTrip(text));
+    }
+
+    @Test
+    void nativeCodeCallsBackIntoJava() {
+        List<Integer> seen = new ArrayList<>();
+        assertEquals(3, JniProbe.callBack(seen::add, 3));
+        assertEquals(List.of(0, 1, 2), seen);
+    }
+}

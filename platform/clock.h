@@ -1,0 +1,21 @@
+// Millisecond clock and sleep of the session library.
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+// Milliseconds since an arbitrary origin, 32 bits wide: it wraps about every 49.7 days
+// exactly like timeGetTime, so durations are always computed as unsigned differences
+// (`nowMs() - start`), never by comparing two readings. Thread-safe.
+uint32_t nowMs() noexcept;
+
+// Sleeps the calling thread for about `ms` milliseconds (0 yields the processor).
+void sleepMs(uint32_t ms) noexcept;
+
+// True when `deadline` (a reading of nowMs) has been reached at `now`, across a wrap.
+constexpr bool reached(uint32_t now, uint32_t deadline) noexcept {
+    return static_cast<int32_t>(now - deadline) >= 0;
+}
+
+}  // namespace platform

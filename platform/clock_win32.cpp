@@ -1,0 +1,16 @@
+#include "platform/clock.h"
+
+#include <windows.h>
+#include <mmsystem.h>
+
+namespace platform {
+
+uint32_t nowMs() noexcept {
+    return static_cast<uint32_t>(timeGetTime());
+}
+
+void sleepMs(uint32_t ms) noexcept {
+    Sleep(ms);
+}
+
+}  // namespace platform

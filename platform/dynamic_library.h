@@ -1,0 +1,42 @@
+// Loading a shared library at run time and finding its entry points.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+// Owns one loaded library (LoadLibraryW / dlopen). Move-only; the destructor unloads
+// it unless release() was called (a library that must stay loaded for the life of the
+// process, as the voice engine keeps the session library).
+class DynamicLibrary {
+public:
+    DynamicLibrary() = default;
+    ~DynamicLibrary();
+    DynamicLibrary(DynamicLibrary&& other) noexcept;
+    DynamicLibrary& operator=(DynamicLibrary&& other) noexcept;
+    DynamicLibrary(const DynamicLibrary&) = delete;
+    DynamicLibrary& operator=(const DynamicLibrary&) = delete;
+
+    // Loads the library at `utf8Path` (relative paths as the platform resolves them).
+    // On failure returns an empty object and, when `error` is given, the system's reason.
+    static DynamicLibrary open(const std::string& utf8Path, std::string* error = nullptr);
+
+    bool isOpen() const noexcept { return m_handle != nullptr; }
+    explicit operator bool() const noexcept { return isOpen(); }
+
+    // Address of the exported symbol `name`, or null when it is missing.
+    void* symbol(const char* name) const noexcept;
+
+    // Gives up ownership: the library stays loaded. Returns the native handle.
+    void* release() noexcept;
+
+private:
+    explicit DynamicLibrary(void* handle) noexcept : m_handle(handle) {}
+    void reset() noexcept;
+    void* m_handle = nullptr;
+};
+
+// Platform file name of a shared library: "qel" -> "libqel.so" / "qel.dll".
+std::string sharedLibraryFileName(const std::string& base);
+
+}  // namespace platform
