@@ -1,14 +1,16 @@
 #!/bin/sh
-# wine-env.sh start|stop DIR [DEPTH]
+# wine-env.sh start|stop DIR LOADER ARCH [DEPTH]
 # start: an Xvfb display on a free number (its name written to DIR/display) and a
 #        32-bit Wine prefix in DIR/prefix, created on first use.
 # stop:  ends the prefix's wineserver and the display.
 set -eu
 cmd="$1"
 dir="$2"
-depth="${3:-24}"
+loader="$3"
+export WINEARCH="$4"
+depth="${5:-24}"
 mkdir -p "$dir"
-export WINEPREFIX="$dir/prefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX="$dir/prefix" WINELOADER="$loader" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
 stop() {
     wineserver -k 2>/dev/null || true
@@ -44,7 +46,7 @@ start)
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         echo "creating the Wine prefix (first run only)"
     fi
-    wineboot -i >/dev/null 2>&1 || wine wineboot -i >/dev/null 2>&1
+    "$loader" wineboot -i >/dev/null 2>&1
     # Keep one wineserver alive across tests so each test does not pay its start-up.
     wineserver -p 600 || true
     ;;
@@ -52,7 +54,7 @@ stop)
     stop
     ;;
 *)
-    echo "usage: wine-env.sh start|stop DIR [DEPTH]" >&2
+    echo "usage: wine-env.sh start|stop DIR LOADER ARCH [DEPTH]" >&2
     exit 2
     ;;
 esac
