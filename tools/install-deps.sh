@@ -1,0 +1,43 @@
+#!/bin/sh
+# Installs every Debian package the build, the tests and the demo need. Run as root on
+# a fresh Debian 12 machine; a second run only checks. Used by the README's commands
+# and by CI.
+set -eu
+
+packages="
+    cmake ninja-build pkg-config g++ clang libclang-rt-14-dev
+    libgtest-dev libgmock-dev googletest libbenchmark-dev
+    libopus-dev libwebrtc-audio-processing-dev libspeexdsp-dev portaudio19-dev libresample1-dev
+    openjdk-17-jdk-headless junit5
+    jackd2 libasound2-plugins alsa-utils
+    g++-mingw-w64-i686 mingw-w64-i686-dev g++-mingw-w64-x86-64 mingw-w64-x86-64-dev
+    binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
+    wine wine64 wine32:i386 xvfb xauth x11-utils
+    espeak-ng sox python3
+"
+
+missing=""
+for p in $packages; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing="$missing $p"
+    fi
+done
+if [ -z "$missing" ]; then
+    echo "install-deps: all packages present"
+    exit 0
+fi
+
+if [ "$(id -u)" != 0 ]; then
+    echo "install-deps: missing packages:$missing; run this script as root" >&2
+    exit 1
+fi
+echo "install-deps: installing$missing"
+# Wine's 32-bit half comes from the i386 architecture.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -q
+# jackd2 asks whether to enable real-time priority; the answer is no.
+echo "jackd2 jackd/tweak_rt_limits boolean false" | debconf-set-selections
+apt-get install -y -q $missing
