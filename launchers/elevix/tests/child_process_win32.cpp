@@ -9,13 +9,18 @@ std::wstring testProgramDirectory() {
     return path.substr(0, path.find_last_of(L"\\/"));
 }
 
-std::optional<ChildProcess> ChildProcess::start(const std::wstring& commandLine) {
+std::optional<ChildProcess> ChildProcess::start(const std::wstring& commandLine, HANDLE token) {
     std::wstring writable = commandLine;  // CreateProcessW may write into it
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
-    if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &info)) {
+    const BOOL started =
+        token != nullptr
+            ? CreateProcessAsUserW(token, nullptr, writable.data(), nullptr, nullptr, FALSE, 0,
+                                   nullptr, nullptr, &startup, &info)
+            : CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                             &startup, &info);
+    if (!started) {
         return std::nullopt;
     }
     CloseHandle(info.hThread);

@@ -16,9 +16,11 @@ std::wstring testProgramDirectory();
 
 class ChildProcess {
 public:
-    // Starts the command line as written (the caller quotes); no window is owned by
-    // the test, and the environment is the test's own.
-    static std::optional<ChildProcess> start(const std::wstring& commandLine);
+    // Starts the command line as written (the caller quotes) with the test's own
+    // environment; with a token, the program runs with that token instead of the
+    // test's (CreateProcessAsUserW).
+    static std::optional<ChildProcess> start(const std::wstring& commandLine,
+                                             HANDLE token = nullptr);
 
     ChildProcess(ChildProcess&&) noexcept = default;
     ChildProcess& operator=(ChildProcess&&) noexcept = default;

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "child_process_win32.h"
+#include "launchers/elevix/admin_check.h"
+#include "platform/win32_handle.h"
 
 namespace {
 
@@ -26,7 +28,7 @@ std::wstring fullPath(const std::wstring& path) {
     return std::wstring(full, length);
 }
 
-std::wstring quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
+std::wstring inQuotes(const std::wstring& text) { return L"\"" + text + L"\""; }
 
 std::wstring elevixPath() { return fullPath(testProgramDirectory() + L"\\..\\stage\\Elevix.exe"); }
 std::wstring probePath() { return testProgramDirectory() + L"\\elevix_probe.exe"; }
@@ -92,8 +94,9 @@ protected:
     }
 
     // Runs Elevix with the given text after its own name; expects it to end in time.
-    DWORD runElevix(const std::wstring& arguments, bool* showedWindow = nullptr) {
-        auto elevix = ChildProcess::start(quoted(elevixPath()) + L" " + arguments);
+    DWORD runElevix(const std::wstring& arguments, bool* showedWindow = nullptr,
+                    HANDLE token = nullptr) {
+        auto elevix = ChildProcess::start(inQuotes(elevixPath()) + L" " + arguments, token);
         EXPECT_TRUE(elevix.has_value()) << "cannot start " << testing::PrintToString(elevixPath());
         if (!elevix) {
             return 0xFFFFFFFF;
@@ -132,7 +135,7 @@ std::vector<std::wstring> staticTexts(HWND dialog) {
 }
 
 TEST_F(ElevixProgram, AloneShowsUsageBoxAndExitsWithOne) {
-    auto elevix = ChildProcess::start(quoted(elevixPath()));
+    auto elevix = ChildProcess::start(inQuotes(elevixPath()));
     ASSERT_TRUE(elevix.has_value());
     HWND box = elevix->waitForWindow(L"Elevix", 15000);
     ASSERT_NE(box, nullptr) << "no window titled Elevix";
@@ -152,7 +155,7 @@ TEST_F(ElevixProgram, AloneShowsUsageBoxAndExitsWithOne) {
 }
 
 TEST_F(ElevixProgram, PassesArgumentsAsParameterTextAndAsksForHiddenStart) {
-    EXPECT_EQ(runElevix(quoted(probePath()) + L" a b"), 0u);
+    EXPECT_EQ(runElevix(inQuotes(probePath()) + L" a b"), 0u);
     const ProbeRecord record = readRecord();
     ASSERT_TRUE(record.present) << "the probe did not run";
     EXPECT_EQ(record.arguments, (std::vector<std::wstring>{L"a", L"b"}));
@@ -163,7 +166,7 @@ TEST_F(ElevixProgram, PassesArgumentsAsParameterTextAndAsksForHiddenStart) {
 }
 
 TEST_F(ElevixProgram, QuotedArgumentWithSpaceArrivesAsTwoWords) {
-    EXPECT_EQ(runElevix(quoted(probePath()) + L" \"x y\" z"), 0u);
+    EXPECT_EQ(runElevix(inQuotes(probePath()) + L" \"x y\" z"), 0u);
     const ProbeRecord record = readRecord();
     ASSERT_TRUE(record.present) << "the probe did not run";
     EXPECT_EQ(record.arguments, (std::vector<std::wstring>{L"x", L"y", L"z"}));
@@ -175,7 +178,7 @@ TEST_F(ElevixProgram, WaitsForTheProgramAndExitsZeroWhateverItsExitCode) {
         DeleteFileW(m_recordPath.c_str());
         setProbe(probeExit, 1500);
         const ULONGLONG started = GetTickCount64();
-        EXPECT_EQ(runElevix(quoted(probePath())), 0u);
+        EXPECT_EQ(runElevix(inQuotes(probePath())), 0u);
         // The probe writes its record only after its delay, just before it ends.
         EXPECT_GE(GetTickCount64() - started, 1500u);
         const ProbeRecord record = readRecord();
@@ -196,7 +199,7 @@ TEST_F(ElevixProgram, OverlongProgramNameFailsCleanly) {
     const std::wstring name = std::wstring(296, L'n') + L".exe";
     ASSERT_EQ(name.size(), 300u);
     EXPECT_EQ(runElevix(name + L" a b", &showedWindow), 1u);
-    EXPECT_EQ(runElevix(quoted(std::wstring(L"C:\\") + std::wstring(297, L'd')), &showedWindow), 1u);
+    EXPECT_EQ(runElevix(inQuotes(std::wstring(L"C:\\") + std::wstring(297, L'd')), &showedWindow), 1u);
     EXPECT_FALSE(showedWindow);
 }
 
@@ -213,11 +216,81 @@ TEST_F(ElevixProgram, LongArgumentListArrivesWhole) {
         arguments += L" " + argument;
     }
     ASSERT_GT(arguments.size(), 15000u);
-    EXPECT_EQ(runElevix(quoted(probePath()) + arguments), 0u);
+    EXPECT_EQ(runElevix(inQuotes(probePath()) + arguments), 0u);
     const ProbeRecord record = readRecord();
     ASSERT_TRUE(record.present) << "the probe did not run";
     EXPECT_EQ(record.arguments.size(), expected.size());
     EXPECT_TRUE(record.arguments == expected) << "the parameter text was changed on the way";
+}
+
+// The verb that the shell was given shows through a document type of the test's own,
+// whose "open" and "runas" commands start the probe with different first arguments.
+// A filtered copy of the test's token, holding Administrators for deny only, is the
+// standard user; the test's own token is the elevated administrator when it holds
+// the group (as root under Wine it does).
+class ElevixVerb : public ElevixProgram {
+protected:
+    void SetUp() override {
+        ElevixProgram::SetUp();
+        m_document = m_recordPath + L".elevixverb";
+        HANDLE file = CreateFileW(m_document.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        CloseHandle(file);
+        ASSERT_TRUE(setValue(L".elevixverb", L"ElevixVerbProbe"));
+        for (const wchar_t* verb : {L"open", L"runas"}) {
+            ASSERT_TRUE(setValue(std::wstring(L"ElevixVerbProbe\\shell\\") + verb + L"\\command",
+                                 inQuotes(probePath()) + L" " + verb + L" \"%1\""));
+        }
+    }
+    void TearDown() override {
+        RegDeleteTreeW(HKEY_CLASSES_ROOT, L".elevixverb");
+        RegDeleteTreeW(HKEY_CLASSES_ROOT, L"ElevixVerbProbe");
+        DeleteFileW(m_document.c_str());
+        ElevixProgram::TearDown();
+    }
+
+    // Wine's shell reads document types from the machine's classes only, not from the
+    // user's; the prefix is the test run's own.
+    static bool setValue(const std::wstring& key, const std::wstring& value) {
+        return RegSetKeyValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, REG_SZ, value.c_str(),
+                               static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+    }
+
+    // The verb the probe was started with, or empty when it did not run.
+    std::wstring verbUsed(HANDLE token) {
+        DeleteFileW(m_recordPath.c_str());
+        EXPECT_EQ(runElevix(inQuotes(m_document), nullptr, token), 0u);
+        const ProbeRecord record = readRecord();
+        return record.arguments.empty() ? std::wstring() : record.arguments.front();
+    }
+
+    std::wstring m_document;
+};
+
+bool runningUnderWine() {
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+TEST_F(ElevixVerb, AdministratorOpensAndFilteredTokenAsksToRunAs) {
+    if (!runningUnderWine()) {
+        GTEST_SKIP() << "on Windows the runas verb shows a real elevation prompt";
+    }
+    if (elevix::checkAdministratorsMembership() == elevix::AdminMembership::Member) {
+        EXPECT_EQ(verbUsed(nullptr), L"open");
+    }
+
+    HANDLE ownToken = nullptr;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &ownToken));
+    platform::UniqueHandle own(ownToken);
+    unsigned char administrators[SECURITY_MAX_SID_SIZE];
+    DWORD sidSize = sizeof(administrators);
+    ASSERT_TRUE(CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &sidSize));
+    SID_AND_ATTRIBUTES denyOnly{administrators, 0};
+    HANDLE filteredToken = nullptr;
+    ASSERT_TRUE(CreateRestrictedToken(own.get(), 0, 1, &denyOnly, 0, nullptr, 0, nullptr,
+                                      &filteredToken));
+    platform::UniqueHandle filtered(filteredToken);
+    EXPECT_EQ(verbUsed(filtered.get()), L"runas");
 }
 
 // The launcher must never ask for elevation for itself, and must not open a console.
