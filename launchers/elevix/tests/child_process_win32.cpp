@@ -43,22 +43,28 @@ std::optional<DWORD> ChildProcess::waitForExit(DWORD timeoutMs) {
     return code;
 }
 
+namespace {
+
+struct WindowSearch {
+    DWORD processId;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK collectVisibleWindow(HWND window, LPARAM param) {
+    auto* search = reinterpret_cast<WindowSearch*>(param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == search->processId && IsWindowVisible(window)) {
+        search->found.push_back(window);
+    }
+    return TRUE;
+}
+
+}  // namespace
+
 std::vector<HWND> ChildProcess::visibleWindows() const {
-    struct Search {
-        DWORD id;
-        std::vector<HWND> found;
-    } search{m_id, {}};
-    EnumWindows(
-        [](HWND window, LPARAM param) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(param);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            if (owner == s->id && IsWindowVisible(window)) {
-                s->found.push_back(window);
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    WindowSearch search{m_id, {}};
+    EnumWindows(collectVisibleWindow, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 

@@ -116,21 +116,20 @@ protected:
     std::wstring m_recordPath;
 };
 
+BOOL CALLBACK collectStaticText(HWND child, LPARAM param) {
+    wchar_t name[32];
+    GetClassNameW(child, name, 32);
+    if (lstrcmpiW(name, L"Static") == 0) {
+        wchar_t text[256];
+        const int length = GetWindowTextW(child, text, 256);
+        reinterpret_cast<std::vector<std::wstring>*>(param)->emplace_back(text, length);
+    }
+    return TRUE;
+}
+
 std::vector<std::wstring> staticTexts(HWND dialog) {
     std::vector<std::wstring> texts;
-    EnumChildWindows(
-        dialog,
-        [](HWND child, LPARAM param) -> BOOL {
-            wchar_t name[32];
-            GetClassNameW(child, name, 32);
-            if (lstrcmpiW(name, L"Static") == 0) {
-                wchar_t text[256];
-                const int length = GetWindowTextW(child, text, 256);
-                reinterpret_cast<std::vector<std::wstring>*>(param)->emplace_back(text, length);
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&texts));
+    EnumChildWindows(dialog, collectStaticText, reinterpret_cast<LPARAM>(&texts));
     return texts;
 }
 
