@@ -15,11 +15,10 @@ std::optional<ChildProcess> ChildProcess::start(const std::wstring& commandLine,
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
     const BOOL started =
-        token != nullptr
-            ? CreateProcessAsUserW(token, nullptr, writable.data(), nullptr, nullptr, FALSE, 0,
-                                   nullptr, nullptr, &startup, &info)
-            : CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                             &startup, &info);
+        token != nullptr ? CreateProcessAsUserW(token, nullptr, writable.data(), nullptr, nullptr,
+                                                FALSE, 0, nullptr, nullptr, &startup, &info)
+                         : CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0,
+                                          nullptr, nullptr, &startup, &info);
     if (!started) {
         return std::nullopt;
     }

@@ -15,7 +15,7 @@ namespace elevix::test {
 std::wstring testProgramDirectory();
 
 class ChildProcess {
-public:
+  public:
     // Starts the command line as written (the caller quotes) with the test's own
     // environment; with a token, the program runs with that token instead of the
     // test's (CreateProcessAsUserW).
@@ -36,8 +36,9 @@ public:
     // The child's top-level window with this exact title, waited for up to the time.
     HWND waitForWindow(const wchar_t* title, DWORD timeoutMs) const;
 
-private:
-    ChildProcess(platform::UniqueHandle process, DWORD id) : m_process(std::move(process)), m_id(id) {}
+  private:
+    ChildProcess(platform::UniqueHandle process, DWORD id)
+        : m_process(std::move(process)), m_id(id) {}
 
     platform::UniqueHandle m_process;
     DWORD m_id = 0;

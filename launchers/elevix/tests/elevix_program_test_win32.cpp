@@ -28,10 +28,16 @@ std::wstring fullPath(const std::wstring& path) {
     return std::wstring(full, length);
 }
 
-std::wstring inQuotes(const std::wstring& text) { return L"\"" + text + L"\""; }
+std::wstring inQuotes(const std::wstring& text) {
+    return L"\"" + text + L"\"";
+}
 
-std::wstring elevixPath() { return fullPath(testProgramDirectory() + L"\\..\\stage\\Elevix.exe"); }
-std::wstring probePath() { return testProgramDirectory() + L"\\elevix_probe.exe"; }
+std::wstring elevixPath() {
+    return fullPath(testProgramDirectory() + L"\\..\\stage\\Elevix.exe");
+}
+std::wstring probePath() {
+    return testProgramDirectory() + L"\\elevix_probe.exe";
+}
 
 // How the probe was started, as it recorded it.
 struct ProbeRecord {
@@ -44,12 +50,12 @@ struct ProbeRecord {
 
 // One run of Elevix with the probe's behaviour set through the inherited environment.
 class ElevixProgram : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         wchar_t dir[MAX_PATH];
         GetTempPathW(MAX_PATH, dir);
-        m_recordPath = std::wstring(dir) + L"elevix_probe_" + std::to_wstring(GetCurrentProcessId()) +
-                       L".txt";
+        m_recordPath =
+            std::wstring(dir) + L"elevix_probe_" + std::to_wstring(GetCurrentProcessId()) + L".txt";
         DeleteFileW(m_recordPath.c_str());
         SetEnvironmentVariableW(L"ELEVIX_PROBE_RECORD", m_recordPath.c_str());
         setProbe(0, 0);
@@ -75,7 +81,8 @@ protected:
         }
         std::wstring text(GetFileSize(file, nullptr) / sizeof(wchar_t), L'\0');
         DWORD read = 0;
-        ReadFile(file, text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &read, nullptr);
+        ReadFile(file, text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &read,
+                 nullptr);
         CloseHandle(file);
         const std::size_t newline = text.find(L'\n');
         if (newline == std::wstring::npos) {
@@ -198,7 +205,8 @@ TEST_F(ElevixProgram, OverlongProgramNameFailsCleanly) {
     const std::wstring name = std::wstring(296, L'n') + L".exe";
     ASSERT_EQ(name.size(), 300u);
     EXPECT_EQ(runElevix(name + L" a b", &showedWindow), 1u);
-    EXPECT_EQ(runElevix(inQuotes(std::wstring(L"C:\\") + std::wstring(297, L'd')), &showedWindow), 1u);
+    EXPECT_EQ(runElevix(inQuotes(std::wstring(L"C:\\") + std::wstring(297, L'd')), &showedWindow),
+              1u);
     EXPECT_FALSE(showedWindow);
 }
 
@@ -228,11 +236,12 @@ TEST_F(ElevixProgram, LongArgumentListArrivesWhole) {
 // standard user; the test's own token is the elevated administrator when it holds
 // the group (as root under Wine it does).
 class ElevixVerb : public ElevixProgram {
-protected:
+  protected:
     void SetUp() override {
         ElevixProgram::SetUp();
         m_document = m_recordPath + L".elevixverb";
-        HANDLE file = CreateFileW(m_document.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        HANDLE file =
+            CreateFileW(m_document.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         ASSERT_NE(file, INVALID_HANDLE_VALUE);
         CloseHandle(file);
         ASSERT_TRUE(setValue(L".elevixverb", L"ElevixVerbProbe"));
@@ -252,7 +261,8 @@ protected:
     // user's; the prefix is the test run's own.
     static bool setValue(const std::wstring& key, const std::wstring& value) {
         return RegSetKeyValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, REG_SZ, value.c_str(),
-                               static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+                               static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) ==
+               ERROR_SUCCESS;
     }
 
     // The verb the probe was started with, or empty when it did not run.
@@ -286,8 +296,8 @@ TEST_F(ElevixVerb, AdministratorOpensAndFilteredTokenAsksToRunAs) {
     ASSERT_TRUE(CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &sidSize));
     SID_AND_ATTRIBUTES denyOnly{administrators, 0};
     HANDLE filteredToken = nullptr;
-    ASSERT_TRUE(CreateRestrictedToken(own.get(), 0, 1, &denyOnly, 0, nullptr, 0, nullptr,
-                                      &filteredToken));
+    ASSERT_TRUE(
+        CreateRestrictedToken(own.get(), 0, 1, &denyOnly, 0, nullptr, 0, nullptr, &filteredToken));
     platform::UniqueHandle filtered(filteredToken);
     EXPECT_EQ(verbUsed(filtered.get()), L"runas");
 }
