@@ -1,0 +1,252 @@
+// The window list and the small window queries, on real windows of this process and of
+// a helper program.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "test_window.h"
+#include "windows/vistrel.h"
+
+namespace {
+
+using vistrel_test::findRecord;
+using vistrel_test::listWindows;
+using vistrel_test::TestWindow;
+using vistrel_test::WindowSpec;
+
+WindowSpec titled(const wchar_t* title, RECT rect = {100, 100, 300, 200}) {
+    WindowSpec spec;
+    spec.title = title;
+    spec.rect = rect;
+    spec.style = WS_POPUP | WS_VISIBLE;
+    return spec;
+}
+
+WindowSpec hiddenSpec() {
+    WindowSpec spec;
+    spec.title = L"Hidden window";
+    spec.rect = {10, 10, 60, 60};
+    return spec;
+}
+
+TEST(WindowList, FixedFacts) {
+    EXPECT_EQ(GetVersionNumber(), 8);
+    EXPECT_EQ(getWindowsDataSize(), 284);
+    freeImageBuffer(nullptr);  // ignored
+}
+
+TEST(WindowList, TitledModeListsUnderRootOwnerTitleAndSkipsUntitled) {
+    TestWindow owner(titled(L"Owner App", {50, 60, 250, 160}));
+    WindowSpec paletteSpec = titled(L"Palette", {70, 80, 170, 130});
+    paletteSpec.owner = owner.get();
+    TestWindow palette(paletteSpec);
+    WindowSpec untitledOwnedSpec = titled(L"", {90, 90, 140, 140});
+    untitledOwnedSpec.owner = owner.get();
+    TestWindow untitledOwned(untitledOwnedSpec);
+    TestWindow untitledOwner(titled(L"", {300, 300, 400, 400}));
+    WindowSpec orphanSpec = titled(L"Orphan palette", {310, 310, 360, 360});
+    orphanSpec.owner = untitledOwner.get();
+    TestWindow orphan(orphanSpec);
+    TestWindow hidden(hiddenSpec());
+    TestWindow front(titled(L"Front"));
+    front.showOnTop();
+
+    const auto list = listWindows(false);
+    const auto* o = findRecord(list, owner.get());
+    ASSERT_NE(o, nullptr);
+    EXPECT_STREQ(o->title, "Owner App");
+    EXPECT_EQ(o->titleLength, 9);
+    EXPECT_EQ(o->iconized, 0);
+    EXPECT_EQ(o->left, 50);
+    EXPECT_EQ(o->top, 60);
+    EXPECT_EQ(o->right, 250);
+    EXPECT_EQ(o->bottom, 160);
+
+    // An owned window appears under its owner's title with its own handle and place.
+    const auto* p = findRecord(list, palette.get());
+    ASSERT_NE(p, nullptr);
+    EXPECT_STREQ(p->title, "Owner App");
+    EXPECT_EQ(p->titleLength, 9);
+    EXPECT_EQ(p->left, 70);
+    EXPECT_EQ(p->top, 80);
+    EXPECT_EQ(p->right, 170);
+    EXPECT_EQ(p->bottom, 130);
+
+    EXPECT_EQ(findRecord(list, untitledOwned.get()), nullptr) << "own title empty";
+    EXPECT_EQ(findRecord(list, untitledOwner.get()), nullptr);
+    EXPECT_EQ(findRecord(list, orphan.get()), nullptr) << "root owner untitled";
+    EXPECT_EQ(findRecord(list, hidden.get()), nullptr) << "not visible";
+}
+
+TEST(WindowList, GeometryOnlyModeListsEveryVisibleWindowWithoutTitles) {
+    TestWindow owner(titled(L"Owner App", {50, 60, 250, 160}));
+    TestWindow untitled(titled(L"", {300, 310, 333, 350}));
+    TestWindow hidden(hiddenSpec());
+    TestWindow front(titled(L"Front"));
+    front.showOnTop();
+
+    const auto list = listWindows(true);
+    for (HWND w : {owner.get(), untitled.get()}) {
+        const auto* r = findRecord(list, w);
+        ASSERT_NE(r, nullptr);
+        EXPECT_EQ(r->titleLength, 0);
+        EXPECT_EQ(r->title[0], '\0');
+        EXPECT_EQ(r->iconized, 0);
+    }
+    const auto* u = findRecord(list, untitled.get());
+    EXPECT_EQ(u->left, 300);
+    EXPECT_EQ(u->top, 310);
+    EXPECT_EQ(u->right, 333);
+    EXPECT_EQ(u->bottom, 350);
+    EXPECT_EQ(findRecord(list, hidden.get()), nullptr);
+
+    // Only the low 8 bits of the mode count: 0x100 is titled mode.
+    void* block = nullptr;
+    const std::int32_t count = getOpenWindowsData(&block, 0x100);
+    ASSERT_NE(block, nullptr);
+    const auto* records = static_cast<const vistrel::WindowDataRecord*>(block);
+    bool untitledListed = false;
+    for (std::int32_t i = 0; i < count; ++i) {
+        untitledListed |= records[i].window == reinterpret_cast<std::uintptr_t>(untitled.get());
+    }
+    freeImageBuffer(block);
+    EXPECT_FALSE(untitledListed);
+}
+
+TEST(WindowList, TopmostWindowIsNeverListedAndOrderIsTopDown) {
+    TestWindow lower(titled(L"Lower window", {200, 200, 300, 300}));
+    TestWindow upper(titled(L"Upper window", {220, 220, 320, 320}));
+    WindowSpec topSpec = titled(L"Topmost window", {240, 240, 340, 340});
+    topSpec.exStyle = WS_EX_TOPMOST;
+    TestWindow top(topSpec);
+    upper.showOnTop();
+    SetWindowPos(top.get(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    vistrel_test::pumpMessages();
+    ASSERT_EQ(GetTopWindow(nullptr), top.get());
+
+    for (bool geometryOnly : {false, true}) {
+        const auto list = listWindows(geometryOnly);
+        EXPECT_EQ(findRecord(list, top.get()), nullptr);
+        const auto* u = findRecord(list, upper.get());
+        const auto* l = findRecord(list, lower.get());
+        ASSERT_NE(u, nullptr);
+        ASSERT_NE(l, nullptr);
+        EXPECT_LT(u, l) << "Z order, upper first";
+    }
+}
+
+TEST(WindowList, LongTitleIsCutTo255Characters) {
+    const std::wstring title(300, L'x');
+    TestWindow window(titled(title.c_str()));
+    TestWindow front(titled(L"Front"));
+    front.showOnTop();
+    const auto list = listWindows(false);
+    const auto* r = findRecord(list, window.get());
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->titleLength, 255);
+    EXPECT_EQ(std::string(r->title), std::string(255, 'x'));
+}
+
+TEST(WindowList, MinimizedWindowIsListedIconizedWithZeroRectangle) {
+    WindowSpec spec = titled(L"Minimized app", {120, 130, 320, 230});
+    spec.style = WS_OVERLAPPEDWINDOW | WS_VISIBLE;
+    TestWindow window(spec);
+    ShowWindow(window.get(), SW_MINIMIZE);
+    TestWindow front(titled(L"Front"));
+    front.showOnTop();
+    ASSERT_TRUE(IsIconic(window.get()));
+    EXPECT_EQ(isWindowIconized(window.get()), 1);
+    EXPECT_EQ(isWindowIconized(front.get()), 0);
+
+    for (bool geometryOnly : {false, true}) {
+        const auto list = listWindows(geometryOnly);
+        const auto* r = findRecord(list, window.get());
+        ASSERT_NE(r, nullptr) << geometryOnly;
+        EXPECT_EQ(r->iconized, 1);
+        EXPECT_EQ(r->left, 0);
+        EXPECT_EQ(r->top, 0);
+        EXPECT_EQ(r->right, 0);
+        EXPECT_EQ(r->bottom, 0);
+        EXPECT_STREQ(r->title, geometryOnly ? "" : "Minimized app");
+        EXPECT_EQ(r->titleLength, geometryOnly ? 0 : 13);
+    }
+}
+
+TEST(WindowQueries, BoundariesAreTheWholeWindowRectangle) {
+    WindowSpec spec = titled(L"Framed", {100, 120, 350, 300});
+    spec.style = WS_OVERLAPPEDWINDOW | WS_VISIBLE;
+    TestWindow window(spec);
+    std::int32_t left = -1, top = -1, right = -1, bottom = -1;
+    ASSERT_EQ(getWindowBoundaries(window.get(), &left, &top, &right, &bottom), 1);
+    RECT expected;
+    GetWindowRect(window.get(), &expected);
+    EXPECT_EQ(left, expected.left);
+    EXPECT_EQ(top, expected.top);
+    EXPECT_EQ(right, expected.right);
+    EXPECT_EQ(bottom, expected.bottom);
+    RECT client;
+    GetClientRect(window.get(), &client);
+    EXPECT_GT(bottom - top, client.bottom) << "frame and title bar included";
+
+    const HWND gone = window.get();
+    window.destroy();
+    left = top = right = bottom = -7;
+    EXPECT_EQ(getWindowBoundaries(gone, &left, &top, &right, &bottom), 0);
+    EXPECT_EQ(left, -7);
+    EXPECT_EQ(bottom, -7);
+    EXPECT_EQ(getWindowBoundaries(nullptr, &left, &top, &right, &bottom), 0);
+}
+
+TEST(WindowQueries, RelatedMeansOwnedContainedOrSameProcess) {
+    TestWindow main(titled(L"Main"));
+    WindowSpec ownedSpec = titled(L"Owned");
+    ownedSpec.owner = main.get();
+    TestWindow owned(ownedSpec);
+    TestWindow unrelatedHere(titled(L"Same process"));
+    vistrel_test::ChildApp other(L"vistrel_test_app_plain.exe", L"Vistrel other process");
+    ASSERT_NE(other.window(), nullptr);
+
+    EXPECT_EQ(isWindowRelated(owned.get(), main.get()), 1);
+    EXPECT_EQ(isWindowRelated(main.get(), owned.get()), 1);
+    EXPECT_EQ(isWindowRelated(unrelatedHere.get(), main.get()), 1) << "same process";
+    EXPECT_EQ(isWindowRelated(other.window(), main.get()), 0);
+    EXPECT_EQ(isWindowRelated(main.get(), other.window()), 0);
+    EXPECT_EQ(isWindowRelated(nullptr, main.get()), 0);
+    EXPECT_EQ(isWindowRelated(main.get(), nullptr), 0);
+
+    const HWND gone = unrelatedHere.get();
+    unrelatedHere.destroy();
+    EXPECT_EQ(isWindowRelated(gone, main.get()), 0) << "process id cannot be read";
+}
+
+TEST(WindowQueries, SetForegroundWindowRunsTheWholeChainForThisThread) {
+    WindowSpec aSpec = titled(L"First", {100, 100, 200, 200});
+    aSpec.style = WS_OVERLAPPEDWINDOW | WS_VISIBLE;
+    WindowSpec bSpec = aSpec;
+    bSpec.title = L"Second";
+    TestWindow a(aSpec);
+    TestWindow b(bSpec);
+    a.showOnTop();
+    SetFocus(a.get());
+    ASSERT_EQ(GetFocus(), a.get());
+
+    EXPECT_NE(setForegroundWindow(b.get()), 0);
+    vistrel_test::pumpMessages();
+    EXPECT_EQ(getActiveWindow(), b.get());
+    EXPECT_EQ(GetForegroundWindow(), b.get());
+    EXPECT_EQ(GetFocus(), b.get());
+
+    // A window of another thread cannot take this thread's focus: the chain stops there
+    // and reports failure, though the window has been brought forward.
+    vistrel_test::ChildApp other(L"vistrel_test_app_plain.exe", L"Vistrel foreground other");
+    ASSERT_NE(other.window(), nullptr);
+    EXPECT_EQ(setForegroundWindow(other.window()), 0);
+    vistrel_test::pumpMessages();
+    EXPECT_EQ(getActiveWindow(), other.window());
+
+    const HWND gone = a.get();
+    a.destroy();
+    EXPECT_EQ(setForegroundWindow(gone), 0);
+}
+
+}  // namespace
