@@ -1,5 +1,7 @@
 #include "test_window.h"
 
+#include <gtest/gtest.h>
+
 #include <cstring>
 
 #include "windows/vistrel.h"
@@ -56,6 +58,34 @@ void registerClassOnce() {
     }();
     (void)atom;
 }
+
+// Without a window manager on the test display, Wine waits up to two seconds for one
+// to acknowledge every window it hides or destroys. The test programs tell Wine's X11
+// driver (through its per-program settings) to manage their windows itself, before the
+// first window exists. Nothing changes on Windows, or for other programs in the prefix.
+class UnmanagedWineWindows : public ::testing::Environment {
+public:
+    void SetUp() override {
+        if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") == nullptr) {
+            return;
+        }
+        for (const wchar_t* program :
+             {L"vistrel_test.exe", L"vistrel_test_app_icon.exe", L"vistrel_test_app_plain.exe"}) {
+            const std::wstring key =
+                std::wstring(L"Software\\Wine\\AppDefaults\\") + program + L"\\X11 Driver";
+            HKEY hkey = nullptr;
+            if (RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                                nullptr, &hkey, nullptr) == ERROR_SUCCESS) {
+                RegSetValueExW(hkey, L"Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"N"),
+                               2 * sizeof(wchar_t));
+                RegCloseKey(hkey);
+            }
+        }
+    }
+};
+
+[[maybe_unused]] ::testing::Environment* const unmanagedWindows =
+    ::testing::AddGlobalTestEnvironment(new UnmanagedWineWindows);
 
 }  // namespace
 
