@@ -8,11 +8,10 @@
 namespace vistrel {
 namespace {
 
-// Pixels are assembled as 32-bit words whose bytes in memory are red, green, blue,
-// alpha; that holds on the little-endian machines this library runs on.
+// Pixels are handled as 32-bit words whose bytes in memory are red, green, blue, alpha
+// (for the output) or blue, green, red, fourth byte (for 32-bit input); that holds on
+// the little-endian machines this library runs on.
 static_assert(std::endian::native == std::endian::little);
-
-constexpr std::uint32_t kOpaque = 0xFF000000u;
 
 inline std::uint32_t load32(const std::uint8_t* p) noexcept {
     std::uint32_t v;
@@ -20,25 +19,57 @@ inline std::uint32_t load32(const std::uint8_t* p) noexcept {
     return v;
 }
 
-inline std::uint16_t load16(const std::uint8_t* p) noexcept {
+inline void store32(std::uint8_t* p, std::uint32_t v) noexcept { std::memcpy(p, &v, sizeof v); }
+
+// b, g, r, x -> r, g, b, 0.
+inline std::uint32_t swapRedBlue(std::uint32_t v) noexcept {
+    return ((v >> 16) & 0xFFu) | (v & 0xFF00u) | ((v & 0xFFu) << 16);
+}
+
+// One row each, on restrict-qualified rows with size_t indices so that the compiler
+// vectorizes them (a 32-bit index could wrap, which stops it); these loops are the
+// whole cost of a conversion.
+
+// 0RRRRRGG GGGBBBBB, little-endian -> r, g, b, 0 with each 5-bit value << 3 (31 -> 248).
+inline std::uint32_t expand555(std::uint32_t v) noexcept {
+    return ((v >> 7) & 0xF8u) | ((v << 6) & 0xF800u) | ((v << 19) & 0xF80000u);
+}
+
+inline std::uint32_t load16(const std::uint8_t* p) noexcept {
     std::uint16_t v;
     std::memcpy(&v, p, sizeof v);
     return v;
 }
 
-inline void store32(std::uint8_t* p, std::uint32_t v) noexcept { std::memcpy(p, &v, sizeof v); }
-
-// 0RRRRRGG GGGBBBBB -> bytes r<<3, g<<3, b<<3 and no alpha yet.
-inline std::uint32_t expand555(std::uint32_t v) noexcept {
-    const std::uint32_t r = (v >> 10) & 0x1F;
-    const std::uint32_t g = (v >> 5) & 0x1F;
-    const std::uint32_t b = v & 0x1F;
-    return (r << 3) | (g << 11) | (b << 19);
+void row555(const std::uint8_t* __restrict src, std::size_t width,
+            std::uint8_t* __restrict dst) noexcept {
+    for (std::size_t x = 0; x < width; ++x) {
+        store32(dst + x * 4, expand555(load16(src + x * 2)) | 0xFF000000u);
+    }
 }
 
-// Source bytes b, g, r, x -> r, g, b with no alpha yet.
-inline std::uint32_t swapRedBlue(std::uint32_t v) noexcept {
-    return ((v >> 16) & 0xFFu) | (v & 0xFF00u) | ((v & 0xFFu) << 16);
+void row555Masked(const std::uint8_t* __restrict src, const std::uint8_t* __restrict mask,
+                  std::size_t width, std::uint8_t* __restrict dst) noexcept {
+    for (std::size_t x = 0; x < width; ++x) {
+        const std::uint32_t alpha = mask[x * 2] != 0 ? 0 : 0xFF000000u;
+        store32(dst + x * 4, expand555(load16(src + x * 2)) | alpha);
+    }
+}
+
+void row32(const std::uint8_t* __restrict src, std::size_t width,
+           std::uint8_t* __restrict dst) noexcept {
+    for (std::size_t x = 0; x < width; ++x) {
+        store32(dst + x * 4, swapRedBlue(load32(src + x * 4)) | 0xFF000000u);
+    }
+}
+
+void row32Masked(const std::uint8_t* __restrict src, const std::uint8_t* __restrict mask,
+                 std::size_t width, std::uint8_t* __restrict dst) noexcept {
+    for (std::size_t x = 0; x < width; ++x) {
+        const std::uint32_t v = load32(src + x * 4);
+        const std::uint32_t alpha = (load32(mask + x * 4) & 0xFFu) != 0 ? 0 : (v & 0xFF000000u);
+        store32(dst + x * 4, swapRedBlue(v) | alpha);
+    }
 }
 
 }  // namespace
@@ -48,18 +79,13 @@ void convert555ToRgba(const std::uint8_t* source, const std::uint8_t* mask, std:
     const std::size_t stride = static_cast<std::size_t>(dibRowBytes(16, width));
     const std::size_t outRow = std::size_t{width} * 4;
     for (std::uint32_t r = 0; r < height; ++r) {
-        const std::uint8_t* src = source + r * stride;
-        std::uint8_t* dst = out + (height - 1 - r) * outRow;
+        // Source row r (the bottom row first) is picture row height - 1 - r.
+        const std::size_t from = r * stride;
+        std::uint8_t* to = out + (height - 1 - r) * outRow;
         if (mask == nullptr) {
-            for (std::uint32_t x = 0; x < width; ++x) {
-                store32(dst + x * 4, expand555(load16(src + x * 2)) | kOpaque);
-            }
+            row555(source + from, width, to);
         } else {
-            const std::uint8_t* m = mask + r * stride;
-            for (std::uint32_t x = 0; x < width; ++x) {
-                const std::uint32_t alpha = m[x * 2] != 0 ? 0 : kOpaque;
-                store32(dst + x * 4, expand555(load16(src + x * 2)) | alpha);
-            }
+            row555Masked(source + from, mask + from, width, to);
         }
     }
 }
@@ -68,19 +94,12 @@ void convert32ToRgba(const std::uint8_t* source, const std::uint8_t* mask, std::
                      std::uint32_t height, std::uint8_t* out) noexcept {
     const std::size_t row = std::size_t{width} * 4;
     for (std::uint32_t r = 0; r < height; ++r) {
-        const std::uint8_t* src = source + r * row;
-        std::uint8_t* dst = out + (height - 1 - r) * row;
+        const std::size_t from = r * row;
+        std::uint8_t* to = out + (height - 1 - r) * row;
         if (mask == nullptr) {
-            for (std::uint32_t x = 0; x < width; ++x) {
-                store32(dst + x * 4, swapRedBlue(load32(src + x * 4)) | kOpaque);
-            }
+            row32(source + from, width, to);
         } else {
-            const std::uint8_t* m = mask + r * row;
-            for (std::uint32_t x = 0; x < width; ++x) {
-                const std::uint32_t v = load32(src + x * 4);
-                const std::uint32_t alpha = m[x * 4] != 0 ? 0 : (v & kOpaque);
-                store32(dst + x * 4, swapRedBlue(v) | alpha);
-            }
+            row32Masked(source + from, mask + from, width, to);
         }
     }
 }
