@@ -2,10 +2,15 @@
 // (make_test_icon.cmake) and without any.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+
 #include "test_window.h"
 #include "windows/vistrel.h"
 
 namespace {
+
+using Rgba = std::array<std::uint8_t, 4>;
 
 struct IconImage {
     std::uint8_t* pixels = nullptr;
@@ -16,6 +21,10 @@ struct IconImage {
     IconImage& operator=(const IconImage&) = delete;
     const std::uint8_t* at(std::uint32_t x, std::uint32_t y) const {
         return pixels + (std::size_t{y} * width + x) * 4;
+    }
+    Rgba rgba(std::uint32_t x, std::uint32_t y) const {
+        const std::uint8_t* p = at(x, y);
+        return {p[0], p[1], p[2], p[3]};
     }
 };
 
@@ -32,22 +41,11 @@ TEST(Icon, KnownIconWithMaskAndAlpha) {
     const std::uint8_t full = depth16 ? 248 : 255;
     // Quadrant centres, top row first: red opaque, green half transparent, blue under
     // a set mask, white opaque.
-    const std::uint8_t* red = icon.at(8, 8);
-    const std::uint8_t* green = icon.at(24, 8);
-    const std::uint8_t* masked = icon.at(8, 24);
-    const std::uint8_t* white = icon.at(24, 24);
-    EXPECT_EQ(red[0], full);
-    EXPECT_EQ(red[1], 0);
-    EXPECT_EQ(red[2], 0);
-    EXPECT_EQ(red[3], 255);
-    EXPECT_EQ(green[0], 0);
-    EXPECT_EQ(green[1], full);
-    EXPECT_EQ(green[2], 0);
     // Where the mask is clear a 32-bit icon keeps its own alpha; a 16-bit one has none.
-    EXPECT_EQ(green[3], depth16 ? 255 : 128);
-    EXPECT_EQ(masked[3], 0);
-    EXPECT_EQ(white[0], full);
-    EXPECT_EQ(white[3], 255);
+    EXPECT_EQ(icon.rgba(8, 8), (Rgba{full, 0, 0, 255}));
+    EXPECT_EQ(icon.rgba(24, 8), (Rgba{0, full, 0, std::uint8_t(depth16 ? 255 : 128)}));
+    EXPECT_EQ(icon.rgba(8, 24)[3], 0);
+    EXPECT_EQ(icon.rgba(24, 24), (Rgba{full, full, full, 255}));
     // Every pixel of the masked quadrant is transparent, none elsewhere.
     for (std::uint32_t y = 0; y < 32; ++y) {
         for (std::uint32_t x = 0; x < 32; ++x) {
@@ -68,10 +66,8 @@ TEST(Icon, ProgramWithoutIconsGivesThePlaceholder) {
     ASSERT_NE(icon.pixels, nullptr);
     EXPECT_EQ(icon.width, 16u);
     EXPECT_EQ(icon.height, 16u);
-    EXPECT_EQ(icon.size, 1024u);
-    for (std::uint32_t i = 0; i < 1024; ++i) {
-        ASSERT_EQ(icon.pixels[i], 0);
-    }
+    ASSERT_EQ(icon.size, 1024u);
+    EXPECT_EQ(std::count(icon.pixels, icon.pixels + 1024, 0), 1024);
 }
 
 }  // namespace

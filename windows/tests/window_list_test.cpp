@@ -2,6 +2,8 @@
 // a helper program.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstdio>
 #include <string>
 
 #include "test_window.h"
@@ -21,6 +23,10 @@ WindowSpec titled(const wchar_t* title, RECT rect = {100, 100, 300, 200}) {
     spec.style = WS_POPUP | WS_VISIBLE;
     return spec;
 }
+
+// A record's rectangle as left, top, right, bottom.
+using Edges = std::array<std::int32_t, 4>;
+Edges edges(const vistrel::WindowDataRecord& r) { return {r.left, r.top, r.right, r.bottom}; }
 
 WindowSpec hiddenSpec() {
     WindowSpec spec;
@@ -57,20 +63,14 @@ TEST(WindowList, TitledModeListsUnderRootOwnerTitleAndSkipsUntitled) {
     EXPECT_STREQ(o->title, "Owner App");
     EXPECT_EQ(o->titleLength, 9);
     EXPECT_EQ(o->iconized, 0);
-    EXPECT_EQ(o->left, 50);
-    EXPECT_EQ(o->top, 60);
-    EXPECT_EQ(o->right, 250);
-    EXPECT_EQ(o->bottom, 160);
+    EXPECT_EQ(edges(*o), (Edges{50, 60, 250, 160}));
 
     // An owned window appears under its owner's title with its own handle and place.
     const auto* p = findRecord(list, palette.get());
     ASSERT_NE(p, nullptr);
     EXPECT_STREQ(p->title, "Owner App");
     EXPECT_EQ(p->titleLength, 9);
-    EXPECT_EQ(p->left, 70);
-    EXPECT_EQ(p->top, 80);
-    EXPECT_EQ(p->right, 170);
-    EXPECT_EQ(p->bottom, 130);
+    EXPECT_EQ(edges(*p), (Edges{70, 80, 170, 130}));
 
     EXPECT_EQ(findRecord(list, untitledOwned.get()), nullptr) << "own title empty";
     EXPECT_EQ(findRecord(list, untitledOwner.get()), nullptr);
@@ -94,10 +94,7 @@ TEST(WindowList, GeometryOnlyModeListsEveryVisibleWindowWithoutTitles) {
         EXPECT_EQ(r->iconized, 0);
     }
     const auto* u = findRecord(list, untitled.get());
-    EXPECT_EQ(u->left, 300);
-    EXPECT_EQ(u->top, 310);
-    EXPECT_EQ(u->right, 333);
-    EXPECT_EQ(u->bottom, 350);
+    EXPECT_EQ(edges(*u), (Edges{300, 310, 333, 350}));
     EXPECT_EQ(findRecord(list, hidden.get()), nullptr);
 
     // Only the low 8 bits of the mode count: 0x100 is titled mode.
@@ -135,6 +132,24 @@ TEST(WindowList, TopmostWindowIsNeverListedAndOrderIsTopDown) {
     }
 }
 
+TEST(WindowList, ListIsAReleasableBlockEvenWhenEmpty) {
+    // On the test display this window is the only visible one, and as the topmost it
+    // is not listed: the list is empty, yet a real block that the caller releases.
+    TestWindow only(titled(L"Only window"));
+    only.showOnTop();
+    for (std::uint32_t mode : {0u, 1u}) {
+        void* block = nullptr;
+        const std::int32_t count = getOpenWindowsData(&block, mode);
+        ASSERT_NE(block, nullptr);
+        const auto* records = static_cast<const vistrel::WindowDataRecord*>(block);
+        for (std::int32_t i = 0; i < count; ++i) {
+            EXPECT_NE(records[i].window, reinterpret_cast<std::uintptr_t>(only.get()));
+        }
+        freeImageBuffer(block);
+        std::printf("mode %u: %d window(s) below the topmost\n", mode, count);
+    }
+}
+
 TEST(WindowList, LongTitleIsCutTo255Characters) {
     const std::wstring title(300, L'x');
     TestWindow window(titled(title.c_str()));
@@ -163,10 +178,7 @@ TEST(WindowList, MinimizedWindowIsListedIconizedWithZeroRectangle) {
         const auto* r = findRecord(list, window.get());
         ASSERT_NE(r, nullptr) << geometryOnly;
         EXPECT_EQ(r->iconized, 1);
-        EXPECT_EQ(r->left, 0);
-        EXPECT_EQ(r->top, 0);
-        EXPECT_EQ(r->right, 0);
-        EXPECT_EQ(r->bottom, 0);
+        EXPECT_EQ(edges(*r), (Edges{0, 0, 0, 0}));
         EXPECT_STREQ(r->title, geometryOnly ? "" : "Minimized app");
         EXPECT_EQ(r->titleLength, geometryOnly ? 0 : 13);
     }
