@@ -12,7 +12,7 @@ namespace {
 
 using vistrel_test::onDisplay;
 using vistrel_test::TestWindow;
-using vistrel_test::WindowSpec;
+using vistrel_test::WindowSetup;
 
 struct Image {
     std::uint8_t* pixels = nullptr;
@@ -51,13 +51,13 @@ void capture(CaptureFn fn, HWND window, Image& image) {
     image.pixels = fn(window, &image.width, &image.height, &image.size);
 }
 
-WindowSpec painted(RECT rect, vistrel_test::Colours colours = {}) {
-    WindowSpec spec;
-    spec.title = L"Painted window";
-    spec.rect = rect;
-    spec.style = WS_POPUP | WS_VISIBLE;
-    spec.colours = colours;
-    return spec;
+WindowSetup painted(RECT rect, vistrel_test::Colours colours = {}) {
+    WindowSetup setup;
+    setup.title = L"Painted window";
+    setup.rect = rect;
+    setup.style = WS_POPUP | WS_VISIBLE;
+    setup.colours = colours;
+    return setup;
 }
 
 std::uint32_t expectedSize(std::uint32_t width, std::uint32_t height) {
@@ -123,9 +123,9 @@ TEST(Capture, WindowImageShowsWhatCoversTheWindow) {
     TestWindow window(painted({100, 100, 300, 200}));
     window.showOnTop();
     vistrel_test::Colours yellow{RGB(255, 255, 0), RGB(255, 255, 0), RGB(255, 255, 0)};
-    WindowSpec coverSpec = painted({120, 110, 170, 150}, yellow);
-    coverSpec.title = L"Cover";
-    TestWindow cover(coverSpec);
+    WindowSetup coverSetup = painted({120, 110, 170, 150}, yellow);
+    coverSetup.title = L"Cover";
+    TestWindow cover(coverSetup);
     cover.showOnTop();
 
     Image image;

@@ -64,11 +64,11 @@ struct Counts {
 };
 
 TEST(Leaks, ThousandsOfCapturesReleaseEverything) {
-    vistrel_test::WindowSpec spec;
-    spec.title = L"Leak check";
-    spec.rect = {100, 100, 261, 181};  // odd width
-    spec.style = WS_POPUP | WS_VISIBLE;
-    vistrel_test::TestWindow window(spec);
+    vistrel_test::WindowSetup setup;
+    setup.title = L"Leak check";
+    setup.rect = {100, 100, 261, 181};  // odd width
+    setup.style = WS_POPUP | WS_VISIBLE;
+    vistrel_test::TestWindow window(setup);
     window.showOnTop();
     vistrel_test::ChildApp app(L"vistrel_test_app_icon.exe", L"Vistrel leak icon app");
     ASSERT_NE(app.window(), nullptr);

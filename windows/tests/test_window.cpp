@@ -89,11 +89,11 @@ public:
 
 }  // namespace
 
-TestWindow::TestWindow(const WindowSpec& spec) : m_colours(std::make_unique<Colours>(spec.colours)) {
+TestWindow::TestWindow(const WindowSetup& setup) : m_colours(std::make_unique<Colours>(setup.colours)) {
     registerClassOnce();
-    const RECT& r = spec.rect;
-    m_window = CreateWindowExW(spec.exStyle, kClassName, spec.title.c_str(), spec.style, r.left,
-                               r.top, r.right - r.left, r.bottom - r.top, spec.owner, nullptr,
+    const RECT& r = setup.rect;
+    m_window = CreateWindowExW(setup.exStyle, kClassName, setup.title.c_str(), setup.style, r.left,
+                               r.top, r.right - r.left, r.bottom - r.top, setup.owner, nullptr,
                                GetModuleHandleW(nullptr), nullptr);
     if (m_window != nullptr) {
         SetWindowLongPtrW(m_window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(m_colours.get()));

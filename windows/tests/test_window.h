@@ -20,7 +20,7 @@ struct Colours {
     COLORREF edge = RGB(0, 255, 0);
 };
 
-struct WindowSpec {
+struct WindowSetup {
     std::wstring title;
     RECT rect{100, 100, 300, 200};  // screen coordinates
     DWORD style = WS_POPUP;
@@ -31,7 +31,7 @@ struct WindowSpec {
 
 class TestWindow {
 public:
-    explicit TestWindow(const WindowSpec& spec);
+    explicit TestWindow(const WindowSetup& setup);
     ~TestWindow();
     TestWindow(const TestWindow&) = delete;
     TestWindow& operator=(const TestWindow&) = delete;

@@ -14,25 +14,25 @@ namespace {
 using vistrel_test::findRecord;
 using vistrel_test::listWindows;
 using vistrel_test::TestWindow;
-using vistrel_test::WindowSpec;
+using vistrel_test::WindowSetup;
 
-WindowSpec titled(const wchar_t* title, RECT rect = {100, 100, 300, 200}) {
-    WindowSpec spec;
-    spec.title = title;
-    spec.rect = rect;
-    spec.style = WS_POPUP | WS_VISIBLE;
-    return spec;
+WindowSetup titled(const wchar_t* title, RECT rect = {100, 100, 300, 200}) {
+    WindowSetup setup;
+    setup.title = title;
+    setup.rect = rect;
+    setup.style = WS_POPUP | WS_VISIBLE;
+    return setup;
 }
 
 // A record's rectangle as left, top, right, bottom.
 using Edges = std::array<std::int32_t, 4>;
 Edges edges(const vistrel::WindowDataRecord& r) { return {r.left, r.top, r.right, r.bottom}; }
 
-WindowSpec hiddenSpec() {
-    WindowSpec spec;
-    spec.title = L"Hidden window";
-    spec.rect = {10, 10, 60, 60};
-    return spec;
+WindowSetup hiddenSetup() {
+    WindowSetup setup;
+    setup.title = L"Hidden window";
+    setup.rect = {10, 10, 60, 60};
+    return setup;
 }
 
 TEST(WindowList, FixedFacts) {
@@ -43,17 +43,17 @@ TEST(WindowList, FixedFacts) {
 
 TEST(WindowList, TitledModeListsUnderRootOwnerTitleAndSkipsUntitled) {
     TestWindow owner(titled(L"Owner App", {50, 60, 250, 160}));
-    WindowSpec paletteSpec = titled(L"Palette", {70, 80, 170, 130});
-    paletteSpec.owner = owner.get();
-    TestWindow palette(paletteSpec);
-    WindowSpec untitledOwnedSpec = titled(L"", {90, 90, 140, 140});
-    untitledOwnedSpec.owner = owner.get();
-    TestWindow untitledOwned(untitledOwnedSpec);
+    WindowSetup paletteSetup = titled(L"Palette", {70, 80, 170, 130});
+    paletteSetup.owner = owner.get();
+    TestWindow palette(paletteSetup);
+    WindowSetup untitledOwnedSetup = titled(L"", {90, 90, 140, 140});
+    untitledOwnedSetup.owner = owner.get();
+    TestWindow untitledOwned(untitledOwnedSetup);
     TestWindow untitledOwner(titled(L"", {300, 300, 400, 400}));
-    WindowSpec orphanSpec = titled(L"Orphan palette", {310, 310, 360, 360});
-    orphanSpec.owner = untitledOwner.get();
-    TestWindow orphan(orphanSpec);
-    TestWindow hidden(hiddenSpec());
+    WindowSetup orphanSetup = titled(L"Orphan palette", {310, 310, 360, 360});
+    orphanSetup.owner = untitledOwner.get();
+    TestWindow orphan(orphanSetup);
+    TestWindow hidden(hiddenSetup());
     TestWindow front(titled(L"Front"));
     front.showOnTop();
 
@@ -81,7 +81,7 @@ TEST(WindowList, TitledModeListsUnderRootOwnerTitleAndSkipsUntitled) {
 TEST(WindowList, GeometryOnlyModeListsEveryVisibleWindowWithoutTitles) {
     TestWindow owner(titled(L"Owner App", {50, 60, 250, 160}));
     TestWindow untitled(titled(L"", {300, 310, 333, 350}));
-    TestWindow hidden(hiddenSpec());
+    TestWindow hidden(hiddenSetup());
     TestWindow front(titled(L"Front"));
     front.showOnTop();
 
@@ -113,9 +113,9 @@ TEST(WindowList, GeometryOnlyModeListsEveryVisibleWindowWithoutTitles) {
 TEST(WindowList, TopmostWindowIsNeverListedAndOrderIsTopDown) {
     TestWindow lower(titled(L"Lower window", {200, 200, 300, 300}));
     TestWindow upper(titled(L"Upper window", {220, 220, 320, 320}));
-    WindowSpec topSpec = titled(L"Topmost window", {240, 240, 340, 340});
-    topSpec.exStyle = WS_EX_TOPMOST;
-    TestWindow top(topSpec);
+    WindowSetup topSetup = titled(L"Topmost window", {240, 240, 340, 340});
+    topSetup.exStyle = WS_EX_TOPMOST;
+    TestWindow top(topSetup);
     upper.showOnTop();
     SetWindowPos(top.get(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     vistrel_test::pumpMessages();
@@ -163,9 +163,9 @@ TEST(WindowList, LongTitleIsCutTo255Characters) {
 }
 
 TEST(WindowList, MinimizedWindowIsListedIconizedWithZeroRectangle) {
-    WindowSpec spec = titled(L"Minimized app", {120, 130, 320, 230});
-    spec.style = WS_OVERLAPPEDWINDOW | WS_VISIBLE;
-    TestWindow window(spec);
+    WindowSetup setup = titled(L"Minimized app", {120, 130, 320, 230});
+    setup.style = WS_OVERLAPPEDWINDOW | WS_VISIBLE;
+    TestWindow window(setup);
     ShowWindow(window.get(), SW_MINIMIZE);
     TestWindow front(titled(L"Front"));
     front.showOnTop();
@@ -185,9 +185,9 @@ TEST(WindowList, MinimizedWindowIsListedIconizedWithZeroRectangle) {
 }
 
 TEST(WindowQueries, BoundariesAreTheWholeWindowRectangle) {
-    WindowSpec spec = titled(L"Framed", {100, 120, 350, 300});
-    spec.style = WS_OVERLAPPEDWINDOW | WS_VISIBLE;
-    TestWindow window(spec);
+    WindowSetup setup = titled(L"Framed", {100, 120, 350, 300});
+    setup.style = WS_OVERLAPPEDWINDOW | WS_VISIBLE;
+    TestWindow window(setup);
     std::int32_t left = -1, top = -1, right = -1, bottom = -1;
     ASSERT_EQ(getWindowBoundaries(window.get(), &left, &top, &right, &bottom), 1);
     RECT expected;
@@ -211,9 +211,9 @@ TEST(WindowQueries, BoundariesAreTheWholeWindowRectangle) {
 
 TEST(WindowQueries, RelatedMeansOwnedContainedOrSameProcess) {
     TestWindow main(titled(L"Main"));
-    WindowSpec ownedSpec = titled(L"Owned");
-    ownedSpec.owner = main.get();
-    TestWindow owned(ownedSpec);
+    WindowSetup ownedSetup = titled(L"Owned");
+    ownedSetup.owner = main.get();
+    TestWindow owned(ownedSetup);
     TestWindow unrelatedHere(titled(L"Same process"));
     vistrel_test::ChildApp other(L"vistrel_test_app_plain.exe", L"Vistrel other process");
     ASSERT_NE(other.window(), nullptr);
@@ -232,12 +232,12 @@ TEST(WindowQueries, RelatedMeansOwnedContainedOrSameProcess) {
 }
 
 TEST(WindowQueries, SetForegroundWindowRunsTheWholeChainForThisThread) {
-    WindowSpec aSpec = titled(L"First", {100, 100, 200, 200});
-    aSpec.style = WS_OVERLAPPEDWINDOW | WS_VISIBLE;
-    WindowSpec bSpec = aSpec;
-    bSpec.title = L"Second";
-    TestWindow a(aSpec);
-    TestWindow b(bSpec);
+    WindowSetup aSetup = titled(L"First", {100, 100, 200, 200});
+    aSetup.style = WS_OVERLAPPEDWINDOW | WS_VISIBLE;
+    WindowSetup bSetup = aSetup;
+    bSetup.title = L"Second";
+    TestWindow a(aSetup);
+    TestWindow b(bSetup);
     a.showOnTop();
     SetFocus(a.get());
     ASSERT_EQ(GetFocus(), a.get());
