@@ -1,7 +1,7 @@
 // The native methods of com.zephra.client.platform.windows.taskbar
 // .WindowsTaskbarOperationsImpl and the library's load hook. Nothing here throws into
 // Java: failures are printed and the operation goes on where it can.
-#include <jni.h>
+#include "taskbar/src/jni_exports.h"
 
 #include <cstdio>
 
@@ -13,8 +13,6 @@
 #include "taskbar/src/taskbar_window.h"
 
 using namespace taskbar;
-
-#define TASKBAR_METHOD(name) Java_com_zephra_client_platform_windows_taskbar_WindowsTaskbarOperationsImpl_##name
 
 extern "C" {
 
