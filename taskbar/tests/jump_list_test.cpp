@@ -163,6 +163,16 @@ TEST_F(JumpList, DestinationListThatCannotBeCreatedIsNamed) {
     EXPECT_NE(text.find(" 80004002\nE_NOINTERFACE\nError clearing jumplist on close\n"), std::string::npos) << text;
 }
 
+TEST_F(JumpList, LinksAreTitledWithTheirLabelAndSeparatorsFlagged) {
+    RecordingShellClasses links(RecordingShellClasses::kShellLink);
+    add(u"First \u00e9", u"--first", u"");
+    shellRecord().linkProperties.clear();
+    addSeparator();
+    EXPECT_EQ(shellRecord().linkProperties,
+              (std::vector<std::wstring>{L"Title=First \u00e9", L"Commit", L"Separator=-1", L"Commit"}));
+    EXPECT_EQ(titles(shellRecord().tasks), (std::vector<std::wstring>{L"--first", L"----"}));
+}
+
 TEST(JumpListOnWine, WinesOwnDestinationListFailsTheTransactionVisibly) {
     // No recording classes: Wine's destination list refuses BeginList.
     TestJvm& jvm = testJvm();

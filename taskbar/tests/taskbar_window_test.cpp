@@ -17,11 +17,23 @@ namespace {
 constexpr COLORREF kIcon101Colour = RGB(0xE0, 0x20, 0x20);  // drawn by the build, see CMakeLists.txt
 constexpr COLORREF kIcon105Colour = RGB(0x20, 0x40, 0xE0);
 
+// Caption activation messages the window under test received; Wine's FlashWindowEx
+// sends one to the window it flashes.
+HWND g_watchedWindow = nullptr;
+int g_ncActivateMessages = 0;
+
+LRESULT CALLBACK recordingWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCACTIVATE && window == g_watchedWindow) {
+        ++g_ncActivateMessages;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
 class TaskbarWindow : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         WNDCLASSW wc{};
-        wc.lpfnWndProc = DefWindowProcW;
+        wc.lpfnWndProc = recordingWindowProc;
         wc.hInstance = GetModuleHandleW(nullptr);
         wc.lpszClassName = L"TaskelleTestWindow";
         RegisterClassW(&wc);
@@ -176,17 +188,29 @@ TEST_F(TaskbarWindow, WindowLookupFailuresAreReported) {
 }
 
 TEST_F(TaskbarWindow, FlashingFlashesTheComponentsWindow) {
-    // A window that is not in the foreground keeps flashing; Wine reports the caption
-    // state through FlashWindowEx's result on the next call.
     HWND other = CreateWindowExW(0, L"TaskelleTestWindow", L"foreground", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 300,
                                  50, 100, 100, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     SetForegroundWindow(other);
-    OutputCapture output;
-    lib.flashWindow(jvm.env(), jvm.hostObject(), jvm.component());
-    EXPECT_EQ(output.out(), "");
+    g_watchedWindow = s_window;
+    g_ncActivateMessages = 0;
+    {
+        // Without a window nothing flashes, and nothing crashes.
+        OutputCapture output;
+        testJawtSetMode(kJawtGetAwtFails);
+        lib.flashWindow(jvm.env(), jvm.hostObject(), jvm.component());
+        EXPECT_EQ(output.out(), "Failed to find AWT\n");
+    }
+    EXPECT_EQ(g_ncActivateMessages, 0);
+    {
+        OutputCapture output;
+        testJawtSetMode(kJawtWorks);
+        lib.flashWindow(jvm.env(), jvm.hostObject(), jvm.component());
+        EXPECT_EQ(output.out(), "");
+    }
+    EXPECT_GE(g_ncActivateMessages, 1);
+    g_watchedWindow = nullptr;
     FLASHWINFO stop{sizeof(FLASHWINFO), s_window, FLASHW_STOP, 0, 0};
-    const BOOL wasActiveLooking = FlashWindowEx(&stop);
-    std::printf("caption state before stopping: %d\n", wasActiveLooking);
+    FlashWindowEx(&stop);
     DestroyWindow(other);
 }
 

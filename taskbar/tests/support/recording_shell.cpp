@@ -224,6 +224,90 @@ public:
     HRESULT STDMETHODCALLTYPE SetThumbnailClip(HWND, RECT*) override { return E_NOTIMPL; }
 };
 
+// A shell link that keeps what it is given and records its properties; used where a
+// test must see the title and separator flag, which Wine's link does not give back.
+class RecordingShellLink : public ComObject<IShellLinkW, taskbar::kIidShellLinkW>, public IPropertyStore {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (IsEqualIID(iid, taskbar::kIidPropertyStore)) {
+            *out = static_cast<IPropertyStore*>(this);
+            AddRef();
+            return S_OK;
+        }
+        return ComObject::QueryInterface(iid, out);
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ComObject::AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return ComObject::Release(); }
+
+    HRESULT STDMETHODCALLTYPE GetPath(LPWSTR file, int size, WIN32_FIND_DATAW*, DWORD) override {
+        return copyOut(m_path, file, size);
+    }
+    HRESULT STDMETHODCALLTYPE GetIDList(PIDLIST_ABSOLUTE*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetIDList(PCIDLIST_ABSOLUTE) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetDescription(LPWSTR, int) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetDescription(LPCWSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetWorkingDirectory(LPWSTR, int) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetWorkingDirectory(LPCWSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetArguments(LPWSTR args, int size) override { return copyOut(m_arguments, args, size); }
+    HRESULT STDMETHODCALLTYPE SetArguments(LPCWSTR args) override {
+        m_arguments = args;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetHotkey(WORD*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetHotkey(WORD) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetShowCmd(int*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetShowCmd(int) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIconLocation(LPWSTR path, int size, int* index) override {
+        *index = m_iconIndex;
+        return copyOut(m_iconPath, path, size);
+    }
+    HRESULT STDMETHODCALLTYPE SetIconLocation(LPCWSTR path, int index) override {
+        m_iconPath = path;
+        m_iconIndex = index;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SetRelativePath(LPCWSTR, DWORD) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Resolve(HWND, DWORD) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetPath(LPCWSTR file) override {
+        m_path = file;
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE GetCount(DWORD*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetAt(DWORD, PROPERTYKEY*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetValue(REFPROPERTYKEY, PROPVARIANT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetValue(REFPROPERTYKEY key, REFPROPVARIANT value) override {
+        auto& record = shellRecord().linkProperties;
+        if (IsEqualPropertyKey(key, taskbar::kPkeyTitle) && value.vt == VT_LPWSTR) {
+            record.push_back(std::wstring(L"Title=") + value.pwszVal);
+        } else if (IsEqualPropertyKey(key, taskbar::kPkeyIsDestListSeparator) && value.vt == VT_BOOL) {
+            record.push_back(L"Separator=" + std::to_wstring(value.boolVal));
+        } else {
+            record.push_back(L"Unexpected property");
+        }
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Commit() override {
+        shellRecord().linkProperties.push_back(L"Commit");
+        return S_OK;
+    }
+
+private:
+    static HRESULT copyOut(const std::wstring& text, LPWSTR out, int size) {
+        if (size <= 0 || text.size() >= static_cast<std::size_t>(size)) {
+            return E_INVALIDARG;
+        }
+        text.copy(out, text.size());
+        out[text.size()] = 0;
+        return S_OK;
+    }
+
+    std::wstring m_path;
+    std::wstring m_arguments;
+    std::wstring m_iconPath;
+    int m_iconIndex = 0;
+};
+
 template <typename T>
 class Factory : public ComObject<IClassFactory, IID_IClassFactory> {
 public:
@@ -263,6 +347,9 @@ RecordingShellClasses::RecordingShellClasses(int which) {
         registerFactory(taskbar::kClsidDestinationList,
                         new Factory<RecordingDestinationList>(&shellRecord().destinationListCreateResult), m_cookies);
         registerFactory(taskbar::kClsidEnumerableObjectCollection, new Factory<RecordingCollection>, m_cookies);
+    }
+    if (which & kShellLink) {
+        registerFactory(taskbar::kClsidShellLink, new Factory<RecordingShellLink>, m_cookies);
     }
     if (which & kTaskbarList) {
         registerFactory(taskbar::kClsidTaskbarList, new Factory<RecordingTaskbarList>, m_cookies);

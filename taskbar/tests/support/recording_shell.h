@@ -38,6 +38,9 @@ struct ShellRecord {
     std::vector<OverlayCall> overlays;
     // Set by the test: AddObject fails for a link with these arguments.
     std::wstring failAddingArguments;
+    // What was set and committed on recording shell links, in order: "Title=<text>",
+    // "Separator=<-1|0>", "Commit".
+    std::vector<std::wstring> linkProperties;
     // Set by the test: creating the destination list fails with this result.
     HRESULT destinationListCreateResult = S_OK;
 };
@@ -48,7 +51,7 @@ ShellRecord& shellRecord();
 // whose apartment the library's calls run in).
 class RecordingShellClasses {
 public:
-    enum Which { kJumpList = 1, kTaskbarList = 2 };
+    enum Which { kJumpList = 1, kTaskbarList = 2, kShellLink = 4 };
     explicit RecordingShellClasses(int which);
     ~RecordingShellClasses();
     RecordingShellClasses(const RecordingShellClasses&) = delete;
