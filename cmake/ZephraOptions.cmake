@@ -4,7 +4,9 @@ set(ZEPHRA_WIN32 ${WIN32})
 
 add_library(zephra_warnings INTERFACE)
 if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
-    target_compile_options(zephra_warnings INTERFACE -Wall -Wextra -Wshadow=local
+    # clang has no -Wshadow=local; its nearest is -Wshadow-uncaptured-local.
+    target_compile_options(zephra_warnings INTERFACE -Wall -Wextra
+        $<IF:$<C_COMPILER_ID:Clang>,-Wshadow-uncaptured-local,-Wshadow=local>
         $<$<COMPILE_LANGUAGE:CXX>:-Wnon-virtual-dtor>)
     if(ZEPHRA_WERROR)
         target_compile_options(zephra_warnings INTERFACE -Werror)
