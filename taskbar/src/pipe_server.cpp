@@ -63,7 +63,11 @@ void WINAPI readCompleted(DWORD error, DWORD bytesRead, LPOVERLAPPED overlapped)
 void WINAPI writeCompleted(DWORD error, DWORD bytesWritten, LPOVERLAPPED overlapped);
 
 void startRead(ConnectionOwner& connection) {
-    if (ReadFileEx(connection->pipe, connection->request, kBufferBytes, &connection->overlapped, readCompleted)) {
+    // A request already waiting that is longer than the buffer makes ReadFileEx return
+    // FALSE with ERROR_MORE_DATA, yet the read completes and its completion routine
+    // is queued all the same: that routine owns the connection and closes it.
+    if (ReadFileEx(connection->pipe, connection->request, kBufferBytes, &connection->overlapped, readCompleted) ||
+        GetLastError() == ERROR_MORE_DATA) {
         connection.handOver();
     }
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/win32_handle.h"
+#include "support/output_capture.h"
 #include "support/taskelle_library.h"
 #include "support/test_jvm.h"
 
@@ -45,9 +46,9 @@ DWORD runHushlet(const std::wstring& arguments, DWORD* elapsedMs = nullptr) {
     return code;
 }
 
-// A test client in message mode.
+// A test client in message mode; waits up to about five seconds for the server.
 platform::UniqueFileHandle connectClient() {
-    for (int i = 0; i < 100; ++i) {
+    for (int i = 0; i < 250; ++i) {
         platform::UniqueFileHandle pipe(
             CreateFileW(kPipe, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
         if (pipe) {
@@ -55,7 +56,9 @@ platform::UniqueFileHandle connectClient() {
             SetNamedPipeHandleState(pipe.get(), &mode, nullptr, nullptr);
             return pipe;
         }
-        WaitNamedPipeW(kPipe, 200);
+        if (!WaitNamedPipeW(kPipe, 200)) {
+            Sleep(20);
+        }
     }
     return {};
 }
@@ -92,13 +95,59 @@ TEST(HushletWithoutServer, ExitsAtOnceWithCodeZero) {
     EXPECT_LT(elapsed, 10000u);
 }
 
+int g_attachesBeforeServer = 0;
+bool g_serverStarted = false;
+
+void startServer() {
+    if (!g_serverStarted) {
+        TestJvm& jvm = testJvm();
+        g_attachesBeforeServer = jvm.attaches;
+        taskelle().init(jvm.env(), jvm.hostObject(), jvm.newString(u""));
+        g_serverStarted = true;
+    }
+}
+
+std::size_t countOf(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+// Runs while no server is up: another process's single-instance pipe of the same
+// name makes every CreateNamedPipeW of the server fail.
+TEST(PipeServerStart, RetriesAfterAPauseWhileNoInstanceCanBeMade) {
+    ASSERT_TRUE(taskelle().complete());
+    platform::UniqueFileHandle squatter(CreateNamedPipeW(kPipe, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE, 1, 512, 512,
+                                                         0, nullptr));
+    ASSERT_TRUE(squatter);
+    std::string printed;
+    {
+        OutputCapture output;
+        startServer();
+        Sleep(2500);
+        printed = output.out();
+    }
+    // A message about once a second: neither silent nor spinning.
+    const std::size_t failures = countOf(printed, "CreateNamedPipe failed with ");
+    EXPECT_GE(failures, 2u) << printed;
+    EXPECT_LE(failures, 4u) << printed;
+    squatter.reset();
+
+    // Once the name is free the server makes its instance and serves.
+    auto client = connectClient();
+    ASSERT_TRUE(client);
+    ASSERT_TRUE(sendText(client.get(), u"served at last"));
+    EXPECT_TRUE(receiveEmptyReply(client.get()));
+    EXPECT_EQ(testJvm().clicks().back().text, u"served at last");
+}
+
 class PipeServer : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        TestJvm& jvm = testJvm();
         ASSERT_TRUE(taskelle().complete());
-        s_attachesBeforeServer = jvm.attaches;
-        taskelle().init(jvm.env(), jvm.hostObject(), jvm.newString(u""));
+        startServer();
         for (int i = 0; i < 100 && !WaitNamedPipeW(kPipe, 100); ++i) {
             Sleep(50);
         }
@@ -109,11 +158,8 @@ protected:
         jvm.throwOn(u"");
     }
 
-    static int s_attachesBeforeServer;
     TestJvm& jvm = testJvm();
 };
-
-int PipeServer::s_attachesBeforeServer = 0;
 
 TEST_F(PipeServer, HushletRelaysItsArgumentsExactlyAndWaitsForTheCall) {
     EXPECT_EQ(runHushlet(L"  --open \"C:\\My Files\\a  b.txt\"   last  "), 0u);
@@ -151,6 +197,26 @@ TEST_F(PipeServer, OverlongRequestClosesTheConnectionWithoutACall) {
     DWORD read = 0;
     EXPECT_FALSE(ReadFile(client.get(), buffer, sizeof(buffer), &read, nullptr));
     EXPECT_TRUE(jvm.clicks().empty());
+
+    // An overlong request that is already waiting when the server starts its next
+    // read (the client sends it before taking the reply to its first) ends the
+    // connection just the same, and only once.
+    {
+        jvm.setCallDurationMs(200);
+        OutputCapture output;
+        auto eager = connectClient();
+        ASSERT_TRUE(eager);
+        ASSERT_TRUE(sendText(eager.get(), u"first"));
+        sendBytes(eager.get(), request.data(), static_cast<DWORD>(request.size()));
+        // The reply to "first" may be lost with the connection (a disconnect drops
+        // what the client has not read); after it, the pipe is closed.
+        receiveEmptyReply(eager.get());
+        EXPECT_FALSE(ReadFile(eager.get(), buffer, sizeof(buffer), &read, nullptr));
+        EXPECT_EQ(output.out(), "");
+        jvm.setCallDurationMs(0);
+    }
+    EXPECT_EQ(clickTexts(), (std::vector<std::u16string>{u"first"}));
+    jvm.clearClicks();
 
     // The largest request that fits still gets through.
     auto next = connectClient();
@@ -203,7 +269,7 @@ TEST_F(PipeServer, ClientsAtOnceAreAllServedOneCallAtATimeOnOneThread) {
         EXPECT_NE(call.threadId, GetCurrentThreadId());
     }
     // The server thread attached itself once, on its first request.
-    EXPECT_EQ(jvm.attaches, s_attachesBeforeServer + 1);
+    EXPECT_EQ(jvm.attaches, g_attachesBeforeServer + 1);
 }
 
 TEST_F(PipeServer, TextOutsideAsciiAndOutsideTheBmpArrivesUnchanged) {
