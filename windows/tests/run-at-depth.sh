@@ -8,7 +8,7 @@ loader="$2"
 export WINEARCH="$3"
 shift 3
 export WINEPREFIX="$dir/prefix" WINELOADER="$loader" WINEDEBUG="${WINEDEBUG:--all}"
-export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml,winedbg.exe=}"
 DISPLAY="$(cat "$dir/display")"
 export DISPLAY
 exec "$loader" "$@"
