@@ -9,9 +9,11 @@ namespace {
 
 bool keeps(int32_t level, int32_t limit) noexcept { return level > 0 && level <= limit; }
 
+constexpr int32_t kHolder = 1;
+
 // Taken by operations that must not be skipped (clear): they wait as long as it takes.
-void acquireUntilHeld(platform::SpinLock& lock, int32_t id) noexcept {
-    while (!lock.acquire(id).acquired) {
+void acquireUntilHeld(platform::SpinLock& lock) noexcept {
+    while (!lock.acquire(kHolder).acquired) {
     }
 }
 
@@ -140,8 +142,8 @@ void LogManager::emptyBuffers() noexcept {
 
 void LogManager::clear() noexcept {
     // Lock order: repeat lock, then write lock.
-    acquireUntilHeld(m_repeatLock, kHolder);
-    acquireUntilHeld(m_writeLock, kHolder);
+    acquireUntilHeld(m_repeatLock);
+    acquireUntilHeld(m_writeLock);
     emptyBuffers();
     for (Repeat& repeat : m_repeats) {
         repeat.first = 0;
