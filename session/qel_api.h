@@ -85,7 +85,10 @@ QEL_API int command(QelClient* client, int kind, const char* text);
  * poll runs one 20 ms step of the session and returns 1 when `event` holds an event,
  * to be acted on before calling poll again at once; 0 after it has waited for the next
  * step. After E_QELEV_DISCONNECTED, keep polling until poll returns 0 so that the
- * DISCONNECT packet for the server is handed out, then reset or free the client. */
+ * DISCONNECT packet for the server is handed out, then reset or free the client.
+ * On Linux poll is also the C library's name: callers look it up in the loaded library
+ * (dlsym), as the voice engine looks up every entry point; the library's own symbols
+ * carry the version QEL_1, so other libraries in the process keep the C library's. */
 QEL_API int recvPacket(QelClient* client, const void* bytes, int length, int viaUdp);
 QEL_API int poll(QelClient* client, PollEvent* event);
 
