@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "session/client_lock.h"
+#include "session/receive_check.h"
 #include "session/session_steps.h"
 #include "session/udp_address.h"
 
@@ -154,51 +155,33 @@ bool dispatch(VoiceClient& client, Received& packet) noexcept {
     return true;
 }
 
-// Type, status and token; logs why a packet is skipped.
-bool acceptable(VoiceClient& client, const PacketHeader& header) noexcept {
-    if (header.type == E_QELPT_NONE || header.type > kLastPacketType || header.status > kLastPacketStatus) {
-        client.log().log(kLogWarning, "NetRecv bad pkt->type=%d", header.type);
-        return false;
-    }
-    if (header.token == 0 || (client.m_token != 0 && header.token != client.m_token)) {
-        client.log().log(kLogWarning, "NetRecv bad token=%08X", header.token);
-        return false;
-    }
-    return true;
-}
-
 // Walks the packets in bytes[0, total). Returns how many bytes were used up: all of
 // them after a framing error or the server's DISCONNECT, otherwise up to the first
 // packet that is not complete.
 size_t walk(VoiceClient& client, uint8_t* bytes, size_t total, bool viaUdp, uint32_t now) noexcept {
     size_t at = 0;
-    while (total - at >= kHeaderSize) {
-        const PacketHeader header = readHeader(bytes + at);
-        const size_t available = total - at;
-        if (header.magic != kPacketMagic) {
-            client.log().log(kLogWarning, "NetRecv - dodgy magic");
-            return total;
-        }
-        // A length inside the header would stall the walk; the stream's framing is lost.
-        if (header.len < kHeaderSize) {
-            client.log().log(kLogWarning, "NetRecv bad pkt->len=%d", header.len);
-            return total;
-        }
-        if (header.len > available) {
-            client.log().log(kLogWarning, "NetRecv pkt->len=%d, len=%d", header.len, static_cast<int>(available));
-            break;
-        }
-        if (acceptable(client, header)) {
-            Received packet{header, bytes + at + kHeaderSize, header.len - kHeaderSize, {}, viaUdp, now};
-            // After the server's DISCONNECT the session is over: what follows is dropped
-            // rather than walked again by every later call.
-            if (!dispatch(client, packet)) {
+    for (;;) {
+        PacketHeader header;
+        switch (checkReceived(bytes + at, total - at, client.m_token, client.log(), header)) {
+            case ReceiveVerdict::kNeedMore:
+            case ReceiveVerdict::kIncomplete:
+                return at;
+            case ReceiveVerdict::kDiscardAll:
                 return total;
+            case ReceiveVerdict::kSkip:
+                break;
+            case ReceiveVerdict::kAccept: {
+                Received packet{header, bytes + at + kHeaderSize, header.len - kHeaderSize, {}, viaUdp, now};
+                // After the server's DISCONNECT the session is over: what follows is
+                // dropped rather than walked again by every later call.
+                if (!dispatch(client, packet)) {
+                    return total;
+                }
+                break;
             }
         }
         at += header.len;
     }
-    return at;
 }
 
 }  // namespace
