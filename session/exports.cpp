@@ -1,0 +1,101 @@
+// The library's plain C entry points: handle conversion and null checks only; the
+// behaviour lives in VoiceClient and LogManager. No exception leaves these functions
+// (everything they call is noexcept).
+#include "session/qel_api.h"
+#include "session/voice_client.h"
+
+namespace {
+
+session::VoiceClient* toClient(QelClient* client) noexcept {
+    return reinterpret_cast<session::VoiceClient*>(client);
+}
+
+session::LogManager* toLog(QelLogManager* log) noexcept {
+    return reinterpret_cast<session::LogManager*>(log);
+}
+
+int asResult(bool value) noexcept { return value ? 1 : 0; }
+
+}  // namespace
+
+extern "C" {
+
+QEL_API QelClient* getClient(void) {
+    return reinterpret_cast<QelClient*>(session::VoiceClient::create().release());
+}
+
+QEL_API void freeClient(QelClient* client) { delete toClient(client); }
+
+QEL_API void reset(QelClient* client) {
+    if (client != nullptr) {
+        toClient(client)->reset();
+    }
+}
+
+QEL_API const char* version(void) { return session::VoiceClient::kProtocolVersion; }
+
+QEL_API int active(QelClient* client) {
+    return asResult(client != nullptr && toClient(client)->active());
+}
+
+QEL_API int announce(QelClient* client) {
+    return asResult(client != nullptr && toClient(client)->announce());
+}
+
+QEL_API int connectVoice(QelClient* client, const char* service, const char* pin) {
+    return asResult(client != nullptr && toClient(client)->connectVoice(service, pin));
+}
+
+QEL_API int disconnect(QelClient* client) {
+    return asResult(client != nullptr && toClient(client)->disconnect());
+}
+
+QEL_API int dtmf(QelClient* client, int digit) {
+    // Only the low byte counts: callers pass the digit as a byte-sized value.
+    return asResult(client != nullptr && toClient(client)->dtmf(static_cast<uint8_t>(digit)));
+}
+
+QEL_API int command(QelClient* client, int kind, const char* text) {
+    return asResult(client != nullptr && toClient(client)->command(kind, text));
+}
+
+QEL_API void loglevel(QelClient* client, int level) {
+    if (client != nullptr) {
+        toClient(client)->log().setLevel(level);
+    }
+}
+
+QEL_API const LogWalkEntry* logwalk(QelClient* client) {
+    return client != nullptr ? toClient(client)->log().walk() : nullptr;
+}
+
+QEL_API QelLogManager* LogManager_createLogManager(void) {
+    return reinterpret_cast<QelLogManager*>(session::LogManager::create().release());
+}
+
+QEL_API void LogManager_freeLogManager(QelLogManager* log) { delete toLog(log); }
+
+QEL_API void LogManager_setLogLevel(QelLogManager* log, int level) {
+    if (log != nullptr) {
+        toLog(log)->setLevel(level);
+    }
+}
+
+QEL_API int LogManager_vlog(QelLogManager* log, int level, const char* format, va_list args) {
+    if (log == nullptr || format == nullptr) {
+        return 0;
+    }
+    return asResult(toLog(log)->vlog(level, format, args));
+}
+
+QEL_API void LogManager_clearLogs(QelLogManager* log) {
+    if (log != nullptr) {
+        toLog(log)->clear();
+    }
+}
+
+QEL_API const LogWalkEntry* LogManager_logWalk(QelLogManager* log) {
+    return log != nullptr ? toLog(log)->walk() : nullptr;
+}
+
+}  // extern "C"

@@ -1,0 +1,44 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "session/qel_api.h"
+
+extern "C" int qelTestVlog(QelLogManager* log, int level, const char* format, ...);
+extern "C" int qelTestClientRoundTrip(void);
+
+namespace {
+
+TEST(QelApi, ACallerInCDrivesAClientThroughTheExports) { EXPECT_EQ(qelTestClientRoundTrip(), 0); }
+
+TEST(QelApi, VersionNeedsNoClient) { EXPECT_STREQ(version(), "1.0.0"); }
+
+TEST(QelApi, NullHandlesAreIgnored) {
+    freeClient(nullptr);
+    reset(nullptr);
+    LogManager_freeLogManager(nullptr);
+    EXPECT_EQ(active(nullptr), 0);
+    EXPECT_EQ(announce(nullptr), 0);
+    EXPECT_EQ(logwalk(nullptr), nullptr);
+    EXPECT_EQ(LogManager_logWalk(nullptr), nullptr);
+}
+
+TEST(QelApi, ALogManagerTakesAStartedArgumentList) {
+    QelLogManager* log = LogManager_createLogManager();
+    ASSERT_NE(log, nullptr);
+    LogManager_setLogLevel(log, 5);
+    EXPECT_EQ(qelTestVlog(log, 5, "%s has %d devices", "host", 3), 1);
+    EXPECT_EQ(qelTestVlog(log, 6, "too fine"), 0);
+    const LogWalkEntry* e = LogManager_logWalk(log);
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(e->level, 5);
+    EXPECT_EQ(std::string(e->text + 9), "host has 3 devices");
+    EXPECT_EQ(LogManager_logWalk(log), nullptr);
+    qelTestVlog(log, 1, "gone");
+    LogManager_clearLogs(log);
+    EXPECT_EQ(LogManager_logWalk(log), nullptr);
+    EXPECT_EQ(LogManager_logWalk(log), nullptr);
+    LogManager_freeLogManager(log);
+}
+
+}  // namespace
