@@ -59,6 +59,27 @@ QEL_API int command(QelClient* client, int kind, const char* text) {
     return asResult(client != nullptr && toClient(client)->command(kind, text));
 }
 
+QEL_API int recvPacket(QelClient* client, const void* bytes, int length, int viaUdp) {
+    if (client != nullptr && bytes != nullptr && length > 0) {
+        // Only the flag's low byte counts.
+        toClient(client)->recvPacket(static_cast<const uint8_t*>(bytes), static_cast<size_t>(length),
+                                     (viaUdp & 0xFF) != 0);
+    }
+    return 0;
+}
+
+QEL_API int poll(QelClient* client, PollEvent* event) {
+    return asResult(client != nullptr && event != nullptr && toClient(client)->poll(*event));
+}
+
+QEL_API int record(QelClient* client, const char* path) {
+    return asResult(client != nullptr && toClient(client)->record(path));
+}
+
+QEL_API int recordpost(QelClient* client, const char* path) {
+    return asResult(client != nullptr && toClient(client)->recordpost(path));
+}
+
 QEL_API void loglevel(QelClient* client, int level) {
     if (client != nullptr) {
         toClient(client)->log().setLevel(level);

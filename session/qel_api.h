@@ -29,6 +29,30 @@ extern "C" {
 typedef struct QelClient QelClient;
 typedef struct QelLogManager QelLogManager;
 
+/* Event codes that poll reports. */
+enum {
+    E_QELEV_NONE = 0,         /* nothing to do; poll returned 0 */
+    E_QELEV_UDPADDR = 1,      /* data[0..3]: server IPv4 address, network byte order;
+                                 data[4..7]: server UDP port, little-endian 32-bit */
+    E_QELEV_NET_UDP = 2,      /* detection found UDP usable: call connectVoice */
+    E_QELEV_NET_TCP = 3,      /* detection fell back to TCP: call connectVoice */
+    E_QELEV_CONNECTED = 4,    /* the call is connected */
+    E_QELEV_ERROR = 5,        /* data: NUL-terminated error text, length its characters */
+    E_QELEV_SEND_UDP = 6,     /* data: one packet of `length` bytes for the UDP endpoint */
+    E_QELEV_SEND_TCP = 7,     /* data: one packet of `length` bytes for the TCP connection */
+    E_QELEV_DISCONNECTED = 8  /* the call has ended */
+};
+
+#define QEL_POLL_EVENT_DATA 1024
+
+/* The record that poll fills; owned by the caller. `length` counts the data bytes of
+ * codes 5, 6 and 7 and is 0 otherwise. */
+typedef struct PollEvent {
+    int32_t code;
+    int32_t length;
+    uint8_t data[QEL_POLL_EVENT_DATA];
+} PollEvent;
+
 /* One entry of a log walk. `text` is the NUL-terminated line "SSSS.mmm message";
  * `length` is the whole stored entry, its 17-byte header included. Owned by the log,
  * valid until the next walk, clear or free of the same log. */
@@ -54,6 +78,24 @@ QEL_API int disconnect(QelClient* client);
 QEL_API int dtmf(QelClient* client, int digit);
 /* kind 1 sets the user's name, kind 2 the status; any other kind returns 0. */
 QEL_API int command(QelClient* client, int kind, const char* text);
+
+/* The network side, both on the caller's call thread.
+ * recvPacket hands in bytes received from the server: one UDP datagram (viaUdp's low
+ * byte non-zero) or a piece of the TCP stream (low byte 0); its result means nothing.
+ * poll runs one 20 ms step of the session and returns 1 when `event` holds an event,
+ * to be acted on before calling poll again at once; 0 after it has waited for the next
+ * step. After E_QELEV_DISCONNECTED, keep polling until poll returns 0 so that the
+ * DISCONNECT packet for the server is handed out, then reset or free the client. */
+QEL_API int recvPacket(QelClient* client, const void* bytes, int length, int viaUdp);
+QEL_API int poll(QelClient* client, PollEvent* event);
+
+/* Call recordings, 16-bit PCM WAV. record: two channels at the device rate given to
+ * audioSetup, what was captured (left) and what was played (right). recordpost: the
+ * processed capture, mono at 32,000 Hz. Starting a recorder ends its previous
+ * recording; every disconnect and freeClient end both, with the header's sizes made
+ * right. 0 when the file cannot be created. Must not overlap disconnect or freeClient. */
+QEL_API int record(QelClient* client, const char* path);
+QEL_API int recordpost(QelClient* client, const char* path);
 
 /* The client's own log. */
 QEL_API void loglevel(QelClient* client, int level);

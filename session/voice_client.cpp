@@ -4,6 +4,8 @@
 #include <ctime>
 #include <new>
 
+#include "session/client_lock.h"
+
 namespace session {
 
 namespace {
@@ -37,23 +39,6 @@ void formatLocalTime(char* out, size_t size) noexcept {
 }
 
 }  // namespace
-
-// Holds the client lock for one operation. When the lock stays busy beyond the
-// SpinLock's tries, the operation is refused: it must never work on the client beside
-// another holder.
-class VoiceClient::Lock {
-public:
-    Lock(VoiceClient& client, ClientLockId id) noexcept : m_guard(client.m_lock, id) {
-        if (!m_guard) {
-            client.log().log(kLogSevere, "LOCK RACE CONDITION! %d competing with %d\n", id,
-                             m_guard.outcome().holder);
-        }
-    }
-    explicit operator bool() const noexcept { return m_guard.owns(); }
-
-private:
-    platform::SpinGuard m_guard;
-};
 
 // The name or the status: its stored text and the field and label that carry it.
 struct VoiceClient::TextMember {
@@ -93,6 +78,7 @@ void VoiceClient::reset() noexcept {
     m_serverAddress = 0;
     m_serverPort = 0;
     m_receiveFill = 0;
+    m_pollTimeMs = 0;
     m_requests.reset();
     resetAudio();
     m_error[0] = '\0';
@@ -255,6 +241,8 @@ bool VoiceClient::disconnect() noexcept {
 }
 
 bool VoiceClient::disconnectLocked() noexcept {
+    // Every disconnect ends the recordings, including the session's own.
+    finishRecordings();
     const ClientState current = state();
     if (current < E_QELCS_ANNOUNCING || current > E_QELCS_FAILED) {
         m_log->log(kLogWarning, "disconnect() called in state=%d", current);

@@ -15,7 +15,10 @@
 #include "platform/spin_lock.h"
 #include "session/format_check.h"
 #include "session/log_manager.h"
+#include "session/qel_api.h"
 #include "session/request_queue.h"
+#include "session/session_timing.h"
+#include "session/wav_recorder.h"
 
 namespace session {
 
@@ -77,6 +80,44 @@ public:
     // and the receive path).
     bool disconnectLocked() noexcept;
 
+    // Network side, on the caller's call thread (receive.cpp, poll.cpp, transport.cpp).
+    // recvPacket takes bytes received from the server: one UDP datagram, or a piece of
+    // the TCP stream, which is reassembled on its own. poll runs one step of the 20 ms
+    // schedule; true when `event` holds an event, false after waiting for the next step.
+    void recvPacket(const uint8_t* bytes, size_t length, bool viaUdp) noexcept;
+    bool poll(PollEvent& event) noexcept;
+
+    // Call recordings (record: captured and played at the device rate; recordpost: the
+    // processed capture at 32 kHz). The audio side feeds them with WavRecorder::push.
+    bool record(const char* path) noexcept;
+    bool recordpost(const char* path) noexcept;
+    WavRecorder& deviceRecorder() noexcept { return m_deviceRecorder; }
+    WavRecorder& processedRecorder() noexcept { return m_processedRecorder; }
+
+    // Where the network side meets the audio pipeline (voice_client_audio.cpp).
+    //
+    // encodeVoiceFrame: the poll tick's send step in the connected state. `packet` is
+    // the audio packet being built in the event's data area, its 24-byte head written
+    // (the nonce word and sequence at offsets 16 and 20 are the cipher nonce);
+    // `capacity` is the whole area. Encodes one captured frame behind the head, in at
+    // most capacity - 24 bytes, enciphers it in place, counts a sent packet, and returns
+    // its byte count (0 when the encoder gave nothing), or kNoVoiceFrame when no full
+    // frame is ready (nothing is sent then). Client lock held.
+    static constexpr int kNoVoiceFrame = -1;
+    int encodeVoiceFrame(uint8_t* packet, size_t capacity) noexcept;
+    // receiveVoiceFrame: every RTP packet received in the connected state. `payload` is
+    // the packet after its 16-byte header (8-byte nonce prefix, enciphered frame),
+    // writable so it can be deciphered in place. Counts a received packet whatever its
+    // length; false when it was too short to queue. Client lock held.
+    bool receiveVoiceFrame(uint8_t* payload, size_t length) noexcept;
+    // keyVoiceCipher: m_voiceKey has just been set by a successful ANNOUNCE answer.
+    void keyVoiceCipher() noexcept;
+    // deviceRate: the device rate given to audioSetup, 0 before it.
+    uint32_t deviceRate() const noexcept;
+
+    // The clock and sleep of poll and recvPacket; tests move their own clock.
+    void setTimeSource(const TimeSource& time) noexcept { m_time = time; }
+
     ClientState state() const noexcept {
         return static_cast<ClientState>(m_state.load(std::memory_order_relaxed));
     }
@@ -127,6 +168,14 @@ public:
     uint8_t m_receive[kReceiveBytes] = {};
     int32_t m_receiveFill = 0;
     uint32_t m_lastVoiceReceive = 0;  // ms; 0 until the first voice packet
+    // A UDP datagram is walked here, never in the TCP stream's reassembly buffer.
+    uint8_t m_datagram[kReceiveBytes] = {};
+    uint8_t m_voiceKey[32] = {};  // from the ANNOUNCE answer's enckey
+    uint32_t m_sendNonce = 0;     // nonce word of the voice packets sent
+    uint32_t m_sendSequence = 0;  // sequence of the next voice packet sent
+    // Milliseconds spent in poll ticks; the voice statistics read and zero it.
+    uint32_t m_pollTimeMs = 0;
+    TimeSource m_time;
 
 private:
     char m_name[kTextBytes] = {};
@@ -134,6 +183,9 @@ private:
     char m_status[kTextBytes] = {};
     int32_t m_statusLength = 0;  // 0: packets carry an empty status
     RequestQueue m_requests;
+    // Rings: about 2.7 s of 48 kHz stereo, 4 s of 32 kHz mono between two drains.
+    WavRecorder m_deviceRecorder{2, size_t{1} << 18};
+    WavRecorder m_processedRecorder{1, size_t{1} << 17};
 };
 
 }  // namespace session

@@ -1,15 +1,30 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "session/qel_api.h"
 
 extern "C" int qelTestVlog(QelLogManager* log, int level, const char* format, ...);
 extern "C" int qelTestClientRoundTrip(void);
+extern "C" int qelTestPollRoundTrip(const char* recording);
+extern "C" int qelTestLibcPollFails(void);
 
 namespace {
 
 TEST(QelApi, ACallerInCDrivesAClientThroughTheExports) { EXPECT_EQ(qelTestClientRoundTrip(), 0); }
+
+TEST(QelApi, ACallerInCDrivesTheNetworkEntryPoints) {
+    const auto path = std::filesystem::temp_directory_path() / "qel_api_test.wav";
+    EXPECT_EQ(qelTestPollRoundTrip(path.string().c_str()), 0);
+    EXPECT_EQ(std::filesystem::file_size(path), 44u) << "the disconnect ended the recording";
+    std::filesystem::remove(path);
+}
+
+// qel exports a function named poll; other libraries in the process keep the C
+// library's.
+TEST(QelApi, OtherLibrariesStillReachTheCLibrarysPoll) { EXPECT_EQ(qelTestLibcPollFails(), 1); }
 
 TEST(QelApi, VersionNeedsNoClient) { EXPECT_STREQ(version(), "1.0.0"); }
 
@@ -19,6 +34,11 @@ TEST(QelApi, NullHandlesAreIgnored) {
     LogManager_freeLogManager(nullptr);
     EXPECT_EQ(active(nullptr), 0);
     EXPECT_EQ(announce(nullptr), 0);
+    PollEvent event;
+    EXPECT_EQ(poll(nullptr, &event), 0);
+    EXPECT_EQ(recvPacket(nullptr, "x", 1, 0), 0);
+    EXPECT_EQ(record(nullptr, "x.wav"), 0);
+    EXPECT_EQ(recordpost(nullptr, "x.wav"), 0);
     EXPECT_EQ(logwalk(nullptr), nullptr);
     EXPECT_EQ(LogManager_logWalk(nullptr), nullptr);
 }
