@@ -8,6 +8,7 @@
 #include <new>
 
 #include "session/audio/audio_processor.h"
+#include "session/audio/audio_tap.h"
 #include "session/audio/voice_codec.h"
 
 namespace qel {
@@ -132,6 +133,9 @@ void AudioPath::processBlock() noexcept {
     m_processor.process(frame, m_streamDelayMs);
     std::memcpy(block, frame.data_, kBlockSamples * sizeof(int16_t));
     m_capture.markDone(kBlockSamples);
+    if (m_tap != nullptr) {
+        m_tap->processedAudio(block, kBlockSamples);
+    }
 }
 
 int AudioPath::process(const int16_t* deviceIn, int16_t* deviceOut, int n) noexcept {
@@ -166,10 +170,10 @@ int AudioPath::encodeStep(uint8_t* out) noexcept {
     platform::SpinGuard guard(m_lock, static_cast<int32_t>(PathHolder::kEncoder));
     if (!guard) {
         countLockMiss();
-        return 0;
+        return kNoFrame;
     }
     if (!ready() || m_capture.done() < kFrameSamples) {
-        return 0;
+        return kNoFrame;
     }
     const int bytes = m_codec.encode(m_capture.data(), out, kMaxEncodedBytes);
     // The frame leaves the FIFO whether or not the encoder delivered.

@@ -26,6 +26,7 @@ class AudioFrame;
 namespace qel {
 
 class AudioProcessor;
+class AudioTap;
 class VoiceCodec;
 
 enum class PathHolder : int32_t { kAudioIO = 1, kEncoder = 2, kReceive = 3 };
@@ -40,6 +41,8 @@ public:
 
     // Results of the processing step, as the jitter buffer reports them.
     static constexpr int kJitterOk = 0;
+    // Encoder step: no processed frame was waiting (or the lock stayed busy).
+    static constexpr int kNoFrame = -1;
 
     AudioPath(VoiceCodec& codec, AudioProcessor& processor);
     ~AudioPath();
@@ -62,6 +65,9 @@ public:
 
     platform::SpinLock& lock() noexcept { return m_lock; }
 
+    // Receives every processed capture block (null: none). Set while no audio runs.
+    void setTap(AudioTap* tap) noexcept { m_tap = tap; }
+
     // The processing step; the caller holds the lock as PathHolder::kAudioIO.
     // `deviceIn` and `deviceOut` hold `n` samples at the device rate. Returns 0 when
     // every jitter-buffer get succeeded, else the last non-zero result.
@@ -69,9 +75,10 @@ public:
     int process(const int16_t* deviceIn, int16_t* deviceOut, int n) noexcept;
 
     // Encoder step: when a whole processed frame waits, encodes it into `out` (room
-    // kMaxEncodedBytes) and takes it off the FIFO. Returns the encoded byte count, 0
-    // when nothing was encoded. Takes the lock as PathHolder::kEncoder; if the lock
-    // cannot be had, encodes nothing this time.
+    // kMaxEncodedBytes) and takes it off the FIFO. Returns the encoded byte count (0
+    // when the encoder gave nothing; the frame is used up all the same), kNoFrame when
+    // no whole frame was waiting. Takes the lock as PathHolder::kEncoder; if the lock
+    // cannot be had, encodes nothing this time (kNoFrame).
     int encodeStep(uint8_t* out) noexcept;
 
     // Receive step's queueing: puts a deciphered frame into the jitter buffer under the
@@ -114,6 +121,7 @@ private:
     // packet out of the jitter buffer, and it carries every 10-ms block through the
     // processing module. Only the lock holder touches it.
     std::unique_ptr<webrtc::AudioFrame> m_frame;
+    AudioTap* m_tap = nullptr;
 
     std::atomic<uint64_t> m_droppedCapture{0};
     std::atomic<uint64_t> m_paddedCapture{0};

@@ -141,6 +141,9 @@ bool VoiceAudio::audioIO(const float* const* inputs, int32_t inputCount, float i
             std::memset(m_playbackScratch.get(), 0, static_cast<size_t>(frames) * sizeof(int16_t));
             reportJitter(result);
         }
+        if (!silent && m_tap != nullptr) {
+            m_tap->deviceAudio(m_captureMix.get(), m_playbackScratch.get(), frames);
+        }
     }
 
     if (silent) {
@@ -199,6 +202,16 @@ int32_t VoiceAudio::getFlag(int32_t flag) const noexcept {
         return 0;
     }
     return m_flags[flag - 1].load(std::memory_order_relaxed) != 0 ? 1 : 0;
+}
+
+int VoiceAudio::encodeBehindPrefix(uint8_t* payload) noexcept {
+    const int bytes = encodeStep(payload + VoiceCipher::kPrefixBytes);
+    if (bytes == kNoFrame) {
+        return kNoFrame;
+    }
+    m_cipher.sealBehindPrefix(payload, VoiceCipher::kPrefixBytes + static_cast<size_t>(bytes));
+    ++m_txCount;
+    return bytes;
 }
 
 int VoiceAudio::sealPayload(uint8_t* payload) noexcept {

@@ -20,6 +20,7 @@
 #include "session/audio/audio_log.h"
 #include "session/audio/audio_path.h"
 #include "session/audio/audio_processor.h"
+#include "session/audio/audio_tap.h"
 #include "session/audio/voice_cipher.h"
 #include "session/audio/voice_codec.h"
 
@@ -67,11 +68,21 @@ public:
     bool setFlag(int32_t flag, bool on) noexcept;
     int32_t getFlag(int32_t flag) const noexcept;
 
+    static constexpr int kNoFrame = AudioPath::kNoFrame;
+
     // Encoder step: one processed frame into `out` (1,000 bytes of room). Returns the
-    // byte count, 0 when nothing was encoded.
+    // byte count (0 when the encoder gave nothing), kNoFrame when no frame waited.
     int encodeStep(uint8_t* out) noexcept { return m_path.encodeStep(out); }
 
-    // The send side of an audio packet, on `payload` (the packet behind its 16-byte
+    // The send side of an audio packet whose 8-byte prefix (nonce word, sequence) the
+    // caller has already written at `payload`: encodes a frame behind it (1,000 bytes
+    // of room), enciphers it with the prefix as nonce and counts a sent packet.
+    // Returns the frame's byte count (0 when the encoder gave nothing: the frame is
+    // used up and the packet still goes out), kNoFrame when no frame waited (nothing
+    // is counted).
+    int encodeBehindPrefix(uint8_t* payload) noexcept;
+
+    // The same with the prefix taken from the cipher's own nonce word and sequence, on `payload` (the packet behind its 16-byte
     // header, with at least 1,008 bytes of room): encodes a frame at payload + 8,
     // writes the nonce prefix, enciphers, counts the packet and logs "Encoded RTP=%d"
     // with the packet length. Returns the payload length, 0 when no frame was ready.
@@ -87,6 +98,13 @@ public:
     // state: counts it, runs the step, and opens the audio gate with `arrival` (the
     // time it began handling the bytes; 0 is taken as 1 so the gate opens).
     bool onAudioPacket(uint8_t* payload, int32_t length, uint32_t arrival) noexcept;
+
+    // Who sees the device buffers and processed blocks (the call recorders); null for
+    // nobody. Set while no audio runs; `tap` must outlive its use here.
+    void setTap(AudioTap* tap) noexcept {
+        m_tap = tap;
+        m_path.setTap(tap);
+    }
 
     // Statistics inputs from the poll loop.
     void addPollTime(uint32_t ms) noexcept { m_pollTime += ms; }
@@ -123,6 +141,7 @@ private:
     VoiceCipher m_cipher;
     std::unique_ptr<int16_t[]> m_captureMix;
     std::unique_ptr<int16_t[]> m_playbackScratch;
+    AudioTap* m_tap = nullptr;
 
     std::atomic<uint32_t> m_lastVoiceReceive{0};
 

@@ -34,6 +34,14 @@ size_t VoiceCipher::seal(uint8_t* payload, size_t frameBytes) noexcept {
     return kPrefixBytes + frameBytes;
 }
 
+void VoiceCipher::sealBehindPrefix(uint8_t* payload, size_t length) noexcept {
+    if (length <= kPrefixBytes) {
+        return;
+    }
+    m_send.nonceSetup(payload);
+    m_send.crypt(payload + kPrefixBytes, length - kPrefixBytes);
+}
+
 void VoiceCipher::open(uint8_t* payload, size_t length) noexcept {
     if (length <= kPrefixBytes) {
         return;

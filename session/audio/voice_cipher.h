@@ -29,6 +29,11 @@ public:
     // Returns the payload length (8 + frameBytes).
     size_t seal(uint8_t* payload, size_t frameBytes) noexcept;
 
+    // Enciphers the frame behind a prefix that the caller has already written (the
+    // session's packet builder owns the nonce word and sequence then). `length`
+    // counts the prefix; a payload with no frame bytes is left alone.
+    void sealBehindPrefix(uint8_t* payload, size_t length) noexcept;
+
     // Deciphers the frame behind the prefix in place. `length` counts the prefix;
     // a payload with no frame bytes is left alone.
     void open(uint8_t* payload, size_t length) noexcept;

@@ -228,7 +228,7 @@ TEST_F(VoiceAudioTest, EncoderStepTakesWholeProcessedFrames) {
     uint8_t out[1000];
     qeltest::runBuffer(audio, in.data(), 320, nullptr);
     EXPECT_EQ(audio.path().captureFifo().done(), 320);
-    EXPECT_EQ(audio.encodeStep(out), 0);  // half a frame: nothing
+    EXPECT_EQ(audio.encodeStep(out), qel::AudioPath::kNoFrame);  // half a frame: nothing
     qeltest::runBuffer(audio, in.data() + 320, 320, nullptr);
     qeltest::runBuffer(audio, in.data() + 640, 320, nullptr);
     ASSERT_EQ(audio.path().captureFifo().done(), 960);
