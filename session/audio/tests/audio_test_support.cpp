@@ -84,10 +84,9 @@ std::vector<float> multiTone(int rate, double seconds) {
     const size_t n = static_cast<size_t>(rate * seconds);
     std::vector<float> out(n);
     const double pi = 3.14159265358979323846;
-    const double tones[] = {220.0, 470.0, 1130.0, 2390.0};
     for (size_t i = 0; i < n; ++i) {
         double v = 0.0;
-        for (double f : tones) {
+        for (double f : kToneFrequencies) {
             v += std::sin(2.0 * pi * f * static_cast<double>(i) / rate);
         }
         out[i] = static_cast<float>(0.15 * v);
@@ -137,6 +136,19 @@ double energy(const std::vector<float>& v, size_t start, size_t end) {
         e += static_cast<double>(v[i]) * v[i];
     }
     return e;
+}
+
+double tonePower(const std::vector<float>& v, int rate, size_t start, size_t n, double f) {
+    const double w = 2.0 * 3.14159265358979323846 * f / rate;
+    const double coeff = 2.0 * std::cos(w);
+    double s1 = 0.0, s2 = 0.0;
+    for (size_t i = 0; i < n; ++i) {
+        const double s0 = v[start + i] + coeff * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    const double power = s1 * s1 + s2 * s2 - coeff * s1 * s2;
+    return power / (static_cast<double>(n) * static_cast<double>(n) / 4.0);
 }
 
 bool runBuffer(qel::VoiceAudio& audio, const float* in, int frames, std::vector<float>* played,

@@ -56,6 +56,13 @@ size_t alignByCorrelation(const std::vector<float>& reference, const std::vector
 
 double energy(const std::vector<float>& v, size_t start, size_t end);
 
+// Power of `v` (sampled at `rate`) at frequency `f` over [start, start + n)
+// (Goertzel), normalised to the power of a full-scale sine.
+double tonePower(const std::vector<float>& v, int rate, size_t start, size_t n, double f);
+
+// The frequencies of multiTone.
+inline constexpr double kToneFrequencies[] = {220.0, 470.0, 1130.0, 2390.0};
+
 // One mono device buffer through audioIO: `in` (may be null) is the capture, the
 // playback is appended to `played` when given.
 bool runBuffer(qel::VoiceAudio& audio, const float* in, int frames, std::vector<float>* played,

@@ -121,21 +121,6 @@ double envelopeCorrelation(const std::vector<float>& sent, const Received& r, si
     return sum / windows;
 }
 
-// Power of `v` at frequency `f` over [start, start + n) (Goertzel), normalised to
-// the power of a full-scale sine.
-double tonePower(const std::vector<float>& v, size_t start, size_t n, double f) {
-    const double w = 2.0 * 3.14159265358979323846 * f / kRate;
-    const double coeff = 2.0 * std::cos(w);
-    double s1 = 0.0, s2 = 0.0;
-    for (size_t i = 0; i < n; ++i) {
-        const double s0 = v[start + i] + coeff * s1 - s2;
-        s2 = s1;
-        s1 = s0;
-    }
-    const double power = s1 * s1 + s2 * s2 - coeff * s1 * s2;
-    return power / (n * n / 4.0);
-}
-
 TEST(VoiceRoundTrip, MultiToneComesBackWithEveryToneAtItsLevel) {
     const auto signal = qeltest::multiTone(kRate, 5.0);
     const Received r = playAll(encodeAll(signal));
@@ -143,9 +128,9 @@ TEST(VoiceRoundTrip, MultiToneComesBackWithEveryToneAtItsLevel) {
     const size_t n = kRate;  // 1 s: tones fall on whole bins
     const double total = qeltest::energy(r.played, start, start + n) / n;
     double inTones = 0.0;
-    for (double f : {220.0, 470.0, 1130.0, 2390.0}) {
-        const double sent = tonePower(signal, start, n, f);
-        const double got = tonePower(r.played, start, n, f);
+    for (double f : qeltest::kToneFrequencies) {
+        const double sent = qeltest::tonePower(signal, kRate, start, n, f);
+        const double got = qeltest::tonePower(r.played, kRate, start, n, f);
         const double db = 10.0 * std::log10(got / sent);
         std::printf("tone %.0f Hz: %.2f dB after the round trip\n", f, db);
         EXPECT_NEAR(db, 0.0, 1.5) << f;
