@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "audio_test_support.h"
+#include "session/audio/voice_codec.h"
 
 namespace {
 
@@ -121,6 +122,44 @@ double envelopeCorrelation(const std::vector<float>& sent, const Received& r, si
     return sum / windows;
 }
 
+// The codec alone, frame by frame: no decoded frame may be much louder than what was
+// encoded around it. With the encoder at complexity 4 this failed on one speech frame
+// in six (full-scale bursts, a fault of the codec library in this custom mode).
+TEST(VoiceRoundTrip, CodecNeverTurnsSpeechIntoBursts) {
+    int bad = 0;
+    int frames = 0;
+    for (uint32_t seed = 1; seed <= 8; ++seed) {
+        qel::VoiceCodec codec;
+        codec.reset();
+        const auto speech = qeltest::speechLike(32000, 4.0, seed);
+        double previous = 0.0;
+        for (size_t at = 0; at + 640 <= speech.size(); at += 640, ++frames) {
+            int16_t pcm[640];
+            int16_t decoded[640];
+            uint8_t packet[1000];
+            double in = 0.0, out = 0.0;
+            for (int i = 0; i < 640; ++i) {
+                pcm[i] = static_cast<int16_t>(std::lrint(speech[at + i] * 32767.0f));
+                in += static_cast<double>(pcm[i]) * pcm[i];
+            }
+            const int bytes = codec.encode(pcm, packet, sizeof packet);
+            ASSERT_GT(bytes, 0);
+            ASSERT_TRUE(codec.decode(packet, bytes, decoded));
+            for (int16_t s : decoded) {
+                out += static_cast<double>(s) * s;
+            }
+            in = std::sqrt(in / 640) / 32768.0;
+            out = std::sqrt(out / 640) / 32768.0;
+            if (out > 2.0 * std::max(in, previous) + 0.02) {
+                std::printf("seed %u, frame at %.2f s: rms %.3f in, %.3f out\n", seed, at / 32000.0, in, out);
+                ++bad;
+            }
+            previous = in;
+        }
+    }
+    EXPECT_EQ(bad, 0) << "of " << frames << " frames";
+}
+
 TEST(VoiceRoundTrip, MultiToneComesBackWithEveryToneAtItsLevel) {
     const auto signal = qeltest::multiTone(kRate, 5.0);
     const Received r = playAll(encodeAll(signal));
@@ -140,9 +179,9 @@ TEST(VoiceRoundTrip, MultiToneComesBackWithEveryToneAtItsLevel) {
     EXPECT_GT(inTones / total, 0.95);
 }
 
-// Open finding: on this speech-like signal the playout delay moves between windows
-// and the mean envelope correlation stays near 0.7; not yet explained.
-TEST(VoiceRoundTrip, DISABLED_SpeechComesBackWithHighEnvelopeCorrelation) {
+// Speech comes back with its loudness envelope and at one steady delay. (This is the
+// test that found the codec's bursts: at complexity 4 some windows fell to 0.14.)
+TEST(VoiceRoundTrip, SpeechComesBackWithHighEnvelopeCorrelation) {
     const auto signal = qeltest::speechLike(kRate, 5.0, 11);
     const Received r = playAll(encodeAll(signal));
     size_t lag = 0;
