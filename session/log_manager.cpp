@@ -74,16 +74,19 @@ void LogManager::flushRepeat(Repeat& slot) noexcept {
 void LogManager::logRepeated(int slot, int32_t level, const char* format, ...) noexcept {
     va_list args;
     va_start(args, format);
+    vlogRepeated(slot, level, format, args);
+    va_end(args);
+}
+
+void LogManager::vlogRepeated(int slot, int32_t level, const char* format, va_list args) noexcept {
     if (slot < 0 || slot >= kRepeatSlotCount) {
         // Not a folded message after all: log it as it is.
         vlog(level, format, args);
-        va_end(args);
         return;
     }
     platform::SpinGuard guard(m_repeatLock, kHolder);
     if (!guard) {
         drop();
-        va_end(args);
         return;
     }
     Repeat& repeat = m_repeats[slot];
@@ -91,7 +94,6 @@ void LogManager::logRepeated(int slot, int32_t level, const char* format, ...) n
     if (repeat.count > 0) {
         if (now - repeat.first <= kRepeatWindowMs) {
             ++repeat.count;
-            va_end(args);
             return;
         }
         flushRepeat(repeat);
@@ -101,7 +103,6 @@ void LogManager::logRepeated(int slot, int32_t level, const char* format, ...) n
     repeat.count = 1;
     repeat.level = level;
     std::vsnprintf(repeat.text, sizeof repeat.text, format, args);
-    va_end(args);
     log(level, "%s", repeat.text);
 }
 

@@ -80,6 +80,7 @@ public:
     // characters.
     void logRepeated(int slot, int32_t level, const char* format, ...) noexcept
         QEL_PRINTF_FORMAT(4, 5);
+    void vlogRepeated(int slot, int32_t level, const char* format, va_list args) noexcept;
 
     // The next entry of the snapshot being walked, or null when it is exhausted (the
     // next call starts a new snapshot). Valid until the next walk, clear or destruction.

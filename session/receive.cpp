@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/random.h"
 #include "session/client_lock.h"
 #include "session/receive_check.h"
 #include "session/session_steps.h"
@@ -15,17 +16,6 @@ namespace session {
 namespace {
 
 constexpr size_t kKeyBytes = sizeof(VoiceClient::m_voiceKey);
-
-// The nonce word only has to differ between the packets sent under one key, and the
-// server hands out a fresh key with every ANNOUNCE answer; a mixed clock reading and
-// counter (splitmix64) gives that without touching the process's rand() state.
-uint32_t newNonceWord(uint32_t now) noexcept {
-    static std::atomic<uint64_t> counter{0};
-    uint64_t x = (uint64_t{now} << 32) + counter.fetch_add(0x9E3779B97F4A7C15u, std::memory_order_relaxed);
-    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9u;
-    x = (x ^ (x >> 27)) * 0x94D049BB133111EBu;
-    return static_cast<uint32_t>(x ^ (x >> 31));
-}
 
 struct Received {
     PacketHeader header;
@@ -80,7 +70,9 @@ void announceAnswer(VoiceClient& client, const Received& packet) noexcept {
         return;
     }
     std::memcpy(client.m_voiceKey, enckey->value, kKeyBytes);
-    client.m_sendNonce = newNonceWord(now);
+    // The nonce word must never repeat under one key: the operating system's random
+    // source, not the process's rand() or the clock.
+    client.m_sendNonce = platform::randomWord();
     client.m_sendSequence = 0;
     client.keyVoiceCipher();
     client.m_token = packet.header.token;
@@ -108,9 +100,7 @@ void connectAnswer(VoiceClient& client, const Received& packet) noexcept {
 
 void connectedPacket(VoiceClient& client, const Received& packet) noexcept {
     if (packet.header.type == E_QELPT_RTP) {
-        client.receiveVoiceFrame(packet.payload, packet.payloadLength);
-        // 0 would keep the audio gate shut; a clock that reads 0 counts as 1.
-        client.m_lastVoiceReceive = packet.now != 0 ? packet.now : 1;
+        client.receiveVoiceFrame(packet.payload, packet.payloadLength, packet.now);
     } else if (packet.header.type == E_QELPT_NETSTATE) {
         if (const FieldEntry* lost = findField(packet.fields, E_FLD_UNDER_5SEC)) {
             client.log().log(kLogInfo, "Server 5 sec network report: %d packets lost", decimalValue(*lost));

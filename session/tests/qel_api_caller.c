@@ -90,3 +90,39 @@ int qelTestPollRoundTrip(const char* recording, int (*poll)(QelClient*, PollEven
     freeClient(client);
     return result;
 }
+
+/* The audio entry points as the voice engine calls them: flags at any time, the device
+ * format, buffers before the far end is heard, and loopback in place of audioIO.
+ * Returns 0 on success, otherwise the number of the failed step. */
+int qelTestAudio(void) {
+    float left[512];
+    float right[512];
+    const float* inputs[2];
+    float* outputs[2];
+    QelClient* client = getClient();
+    int result = 0;
+    if (client == NULL) {
+        return 1;
+    }
+    inputs[0] = left;
+    inputs[1] = NULL;
+    outputs[0] = left;
+    outputs[1] = right;
+    memset(left, 0, sizeof left);
+    right[0] = 0.25f;
+    if (getAudioFlag(client, 1) != 1 || getAudioFlag(client, 4) != 0 || setAudioFlag(client, 4, 1) != 0) {
+        result = 2;
+    } else if (setAudioFlag(client, 3, 0) != 1 || getAudioFlag(client, 3) != 0) {
+        result = 3;
+    } else if (audioIO(client, inputs, 2, 1.0f, outputs, 2, 1.0f) != 0 || right[0] != 0.25f) {
+        result = 4;
+    } else if (audioSetup(client, 0, 512, 0) != 0 || audioSetup(client, 48000, 512, 1024) != 2 ||
+               audioSetup(client, 48000, 512, 0) != 48000) {
+        result = 5;
+    } else if (audioIO(client, inputs, 2, 1.0f, outputs, 2, 1.0f) != 1 || right[0] != 0.0f) {
+        result = 6;
+    }
+    loopback();
+    freeClient(client);
+    return result;
+}

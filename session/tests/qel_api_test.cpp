@@ -11,6 +11,7 @@ extern "C" int qelTestVlog(QelLogManager* log, int level, const char* format, ..
 extern "C" int qelTestClientRoundTrip(void);
 extern "C" int qelTestPollRoundTrip(const char* recording, int (*poll)(QelClient*, PollEvent*));
 extern "C" int qelTestLibcPollFails(void);
+extern "C" int qelTestAudio(void);
 
 namespace {
 
@@ -50,6 +51,8 @@ TEST(QelApi, OtherLibrariesStillReachTheCLibrarysPoll) {
     EXPECT_EQ(qelTestLibcPollFails(), 1);
 }
 
+TEST(QelApi, ACallerInCSetsUpAndDrivesTheAudio) { EXPECT_EQ(qelTestAudio(), 0); }
+
 TEST(QelApi, VersionNeedsNoClient) { EXPECT_STREQ(version(), "1.0.0"); }
 
 TEST(QelApi, NullHandlesAreIgnored) {
@@ -64,6 +67,10 @@ TEST(QelApi, NullHandlesAreIgnored) {
     EXPECT_EQ(recvPacket(nullptr, "x", 1, 0), 0);
     EXPECT_EQ(record(nullptr, "x.wav"), 0);
     EXPECT_EQ(recordpost(nullptr, "x.wav"), 0);
+    EXPECT_EQ(audioSetup(nullptr, 48000, 512, 0), 0);
+    EXPECT_EQ(audioIO(nullptr, nullptr, 0, 1.0f, nullptr, 0, 1.0f), 0);
+    EXPECT_EQ(setAudioFlag(nullptr, 1, 1), 0);
+    EXPECT_EQ(getAudioFlag(nullptr, 1), 0);
     EXPECT_EQ(logwalk(nullptr), nullptr);
     EXPECT_EQ(LogManager_logWalk(nullptr), nullptr);
 }
