@@ -17,7 +17,9 @@ bool Conference::join(const std::string& pin, uint32_t token, const std::string&
     return true;
 }
 
-void Conference::leave(uint32_t token) { m_participants.erase(token); }
+void Conference::leave(uint32_t token) {
+    m_participants.erase(token);
+}
 
 size_t Conference::roomSize(const std::string& pin) const {
     return static_cast<size_t>(std::count_if(m_participants.begin(), m_participants.end(),

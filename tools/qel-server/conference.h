@@ -19,7 +19,7 @@
 namespace qelserver {
 
 class VoiceChannel {
-public:
+  public:
     static constexpr size_t kFrameSamples = 640;  // 20 ms at 32 kHz
 
     virtual ~VoiceChannel() = default;
@@ -38,7 +38,7 @@ public:
 using VoiceChannelFactory = std::function<std::unique_ptr<VoiceChannel>(const std::string& key)>;
 
 class Conference {
-public:
+  public:
     // Frames a participant may have queued; more means it sends faster than the room
     // mixes, and the oldest go so that delay stays bounded.
     static constexpr size_t kMaxQueuedFrames = 4;
@@ -62,7 +62,7 @@ public:
     using Emit = std::function<void(uint32_t token, const uint8_t* payload, size_t length)>;
     void mix(const Emit& emit);
 
-private:
+  private:
     struct Participant {
         std::string pin;
         std::unique_ptr<VoiceChannel> channel;

@@ -25,7 +25,9 @@ constexpr uint64_t kFirstConnectionTag = 16;
 
 constexpr size_t kReadChunk = 64 * 1024;
 
-std::string systemError(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+std::string systemError(const char* what) {
+    return std::string(what) + ": " + std::strerror(errno);
+}
 
 sockaddr_in loopback(uint16_t port) {
     sockaddr_in address{};
@@ -76,8 +78,10 @@ std::unique_ptr<EventLoop> EventLoop::open(uint16_t tcpPort, uint16_t udpPort, L
     const sockaddr_in tcpAddress = loopback(tcpPort);
     if (!loop->m_listener ||
         setsockopt(loop->m_listener.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
-        bind(loop->m_listener.get(), reinterpret_cast<const sockaddr*>(&tcpAddress), sizeof tcpAddress) != 0 ||
-        listen(loop->m_listener.get(), 16) != 0 || !boundPort(loop->m_listener.get(), loop->m_tcpPort)) {
+        bind(loop->m_listener.get(), reinterpret_cast<const sockaddr*>(&tcpAddress),
+             sizeof tcpAddress) != 0 ||
+        listen(loop->m_listener.get(), 16) != 0 ||
+        !boundPort(loop->m_listener.get(), loop->m_tcpPort)) {
         error = systemError("TCP listener on 127.0.0.1");
         return nullptr;
     }
@@ -85,7 +89,8 @@ std::unique_ptr<EventLoop> EventLoop::open(uint16_t tcpPort, uint16_t udpPort, L
     loop->m_udp.reset(socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     const sockaddr_in udpAddress = loopback(udpPort);
     if (!loop->m_udp ||
-        bind(loop->m_udp.get(), reinterpret_cast<const sockaddr*>(&udpAddress), sizeof udpAddress) != 0 ||
+        bind(loop->m_udp.get(), reinterpret_cast<const sockaddr*>(&udpAddress),
+             sizeof udpAddress) != 0 ||
         !boundPort(loop->m_udp.get(), loop->m_udpPort)) {
         error = systemError("UDP socket on 127.0.0.1");
         return nullptr;
@@ -129,7 +134,8 @@ int EventLoop::run(ServerCore& core) {
         const uint64_t now = monotonicMs();
         const uint64_t wake = core.nextWakeMs();
         // Wake at least once a second even with nothing scheduled; it costs nothing.
-        const int timeout = wake <= now ? 0 : static_cast<int>(std::min<uint64_t>(wake - now, 1000));
+        const int timeout =
+            wake <= now ? 0 : static_cast<int>(std::min<uint64_t>(wake - now, 1000));
         const int count = epoll_wait(m_epoll.get(), events, 32, timeout);
         if (count < 0) {
             if (errno == EINTR) {
@@ -142,8 +148,10 @@ int EventLoop::run(ServerCore& core) {
             const uint64_t tag = events[i].data.u64;
             if (tag == kTagSignals) {
                 signalfd_siginfo info{};
-                if (read(m_signals.get(), &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-                    log(std::string("stopping on SIG") + sigabbrev_np(static_cast<int>(info.ssi_signo)) + ", " +
+                if (read(m_signals.get(), &info, sizeof info) ==
+                    static_cast<ssize_t>(sizeof info)) {
+                    log(std::string("stopping on SIG") +
+                        sigabbrev_np(static_cast<int>(info.ssi_signo)) + ", " +
                         std::to_string(core.sessionCount()) + " session(s) open");
                     return 0;
                 }
@@ -224,8 +232,8 @@ void EventLoop::readDatagrams(ServerCore& core) {
     for (;;) {
         sockaddr_in from{};
         socklen_t size = sizeof from;
-        const ssize_t got =
-            recvfrom(m_udp.get(), buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &size);
+        const ssize_t got = recvfrom(m_udp.get(), buffer, sizeof buffer, 0,
+                                     reinterpret_cast<sockaddr*>(&from), &size);
         if (got < 0) {
             if (errno == EINTR) {
                 continue;
@@ -283,7 +291,8 @@ void EventLoop::queueTcp(ServerCore& core, ConnId id, const std::vector<uint8_t>
 bool EventLoop::flush(ConnId id, Connection& c) {
     size_t sent = 0;
     while (sent < c.pending.size()) {
-        const ssize_t n = send(c.fd.get(), c.pending.data() + sent, c.pending.size() - sent, MSG_NOSIGNAL);
+        const ssize_t n =
+            send(c.fd.get(), c.pending.data() + sent, c.pending.size() - sent, MSG_NOSIGNAL);
         if (n > 0) {
             sent += static_cast<size_t>(n);
             continue;

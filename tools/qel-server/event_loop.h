@@ -27,7 +27,7 @@ using UniqueFd = platform::UniqueResource<FdTraits>;
 uint64_t monotonicMs();
 
 class EventLoop {
-public:
+  public:
     // A connection whose peer stops reading is dropped once this much waits for it.
     static constexpr size_t kMaxPendingSend = 4 * 1024 * 1024;
 
@@ -44,7 +44,7 @@ public:
     // Runs until SIGINT or SIGTERM arrives (returns 0) or epoll fails (returns 1).
     int run(ServerCore& core);
 
-private:
+  private:
     struct Connection {
         UniqueFd fd;
         std::vector<uint8_t> pending;  // bytes accepted for sending but not yet written

@@ -10,7 +10,7 @@
 namespace qelserver {
 
 class LossCounter {
-public:
+  public:
     // A forward jump larger than this is a restart of the sender's numbering, not
     // loss: nobody loses a minute of voice and comes back with the same session.
     static constexpr uint32_t kMaxGap = 3000;
@@ -25,7 +25,7 @@ public:
     uint64_t total() const noexcept { return m_total; }
     uint64_t received() const noexcept { return m_received; }
 
-private:
+  private:
     uint32_t m_expected = 0;  // the next number in order
     uint64_t m_seen = 0;      // bit i: number m_expected - 1 - i arrived
     uint32_t m_window = 0;

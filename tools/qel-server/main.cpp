@@ -44,12 +44,14 @@ int main(int argc, char** argv) {
     }
 
     std::string error;
-    std::unique_ptr<EventLoop> loop = EventLoop::open(options.tcpPort, options.udpPort, logLine, error);
+    std::unique_ptr<EventLoop> loop =
+        EventLoop::open(options.tcpPort, options.udpPort, logLine, error);
     if (!loop) {
         std::fprintf(stderr, "qel-server: %s\n", error.c_str());
         return 1;
     }
-    ServerCore core(options, UdpEndpoint{0x7F000001u, loop->udpPort()}, logLine, makeVoiceChannelFactory());
+    ServerCore core(options, UdpEndpoint{0x7F000001u, loop->udpPort()}, logLine,
+                    makeVoiceChannelFactory());
 
     logLine("seed " + std::to_string(options.seed) + " (repeat a run with --seed " +
             std::to_string(options.seed) + ")");
@@ -64,7 +66,8 @@ int main(int argc, char** argv) {
     }
     if (options.impairment.active()) {
         char text[128];
-        std::snprintf(text, sizeof text, "impairing voice: loss %.1f%%, jitter %u ms, reorder %.1f%%",
+        std::snprintf(text, sizeof text,
+                      "impairing voice: loss %.1f%%, jitter %u ms, reorder %.1f%%",
                       options.impairment.lossPercent, options.impairment.jitterMs,
                       options.impairment.reorderPercent);
         logLine(text);

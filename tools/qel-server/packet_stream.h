@@ -43,7 +43,7 @@ bool walkDatagram(const uint8_t* bytes, size_t size, OnPacket&& onPacket) {
 
 // Reassembly buffer of one TCP connection.
 class PacketStream {
-public:
+  public:
     // A session packet is at most 65535 bytes; one more than that pending can only be
     // a stream that lost its framing.
     static constexpr size_t kLimit = 65535 + 65535;
@@ -63,7 +63,8 @@ public:
         bool intact = true;
         while (offset < m_buffer.size()) {
             size_t length = 0;
-            const FrameCheck check = checkFrame(m_buffer.data() + offset, m_buffer.size() - offset, length);
+            const FrameCheck check =
+                checkFrame(m_buffer.data() + offset, m_buffer.size() - offset, length);
             if (check == FrameCheck::Incomplete) {
                 break;
             }
@@ -81,7 +82,7 @@ public:
 
     size_t pending() const noexcept { return m_buffer.size(); }
 
-private:
+  private:
     std::vector<uint8_t> m_buffer;
 };
 

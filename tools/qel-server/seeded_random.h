@@ -10,7 +10,7 @@
 namespace qelserver {
 
 class SeededRandom {
-public:
+  public:
     explicit SeededRandom(uint64_t seed) : m_engine(seed) {}
 
     uint32_t next32() { return static_cast<uint32_t>(m_engine()); }
@@ -39,7 +39,7 @@ public:
         return out;
     }
 
-private:
+  private:
     std::mt19937_64 m_engine;
 };
 

@@ -17,12 +17,14 @@ constexpr size_t kVoicePrefix = 8;  // nonce word and sequence in front of the f
 constexpr uint64_t kImpairmentSeedMix = 0x9E3779B97F4A7C15ull;
 
 const char* typeName(uint8_t type) {
-    static const char* const kNames[] = {"NONE",       "ANNOUNCE", "PING",    "CONNECT_TO", "DISCONNECT",
-                                         "UPDATE",     "COMMAND",  "RTP",     "NETSTATE"};
+    static const char* const kNames[] = {"NONE",   "ANNOUNCE", "PING", "CONNECT_TO", "DISCONNECT",
+                                         "UPDATE", "COMMAND",  "RTP",  "NETSTATE"};
     return type <= kLastPacketType ? kNames[type] : "INVALID";
 }
 
-const char* transportName(Transport t) { return t == Transport::Udp ? "udp" : "tcp"; }
+const char* transportName(Transport t) {
+    return t == Transport::Udp ? "udp" : "tcp";
+}
 
 std::string fieldText(const FieldTable& fields, int32_t key) {
     const FieldEntry* e = findField(fields, key);
@@ -77,9 +79,9 @@ void ServerCore::tcpData(ConnId connection, const uint8_t* bytes, size_t size, u
         return;
     }
     const Source from{Transport::Tcp, connection, {}};
-    const bool intact = it->second.stream.feed(bytes, size, [&](const uint8_t* packet, size_t length) {
-        handlePacket(from, packet, length, nowMs);
-    });
+    const bool intact = it->second.stream.feed(
+        bytes, size,
+        [&](const uint8_t* packet, size_t length) { handlePacket(from, packet, length, nowMs); });
     if (!intact) {
         // The stream's framing is lost; nothing that follows can be read.
         log("tcp#%llu: broken stream (bad magic or length), closing",
@@ -106,7 +108,8 @@ void ServerCore::tcpClosed(ConnId connection, uint64_t nowMs) {
     log("tcp#%llu: closed", static_cast<unsigned long long>(connection));
 }
 
-void ServerCore::udpData(const UdpEndpoint& from, const uint8_t* bytes, size_t size, uint64_t nowMs) {
+void ServerCore::udpData(const UdpEndpoint& from, const uint8_t* bytes, size_t size,
+                         uint64_t nowMs) {
     m_nowMs = nowMs;
     if (m_options.ignoreUdp) {
         if (m_options.verbose) {
@@ -119,23 +122,28 @@ void ServerCore::udpData(const UdpEndpoint& from, const uint8_t* bytes, size_t s
         handlePacket(source, packet, length, nowMs);
     });
     if (!whole) {
-        log("udp %s: datagram of %zu bytes ends in a broken or partial packet", toText(from).c_str(), size);
+        log("udp %s: datagram of %zu bytes ends in a broken or partial packet",
+            toText(from).c_str(), size);
     }
 }
 
-void ServerCore::handlePacket(const Source& from, const uint8_t* packet, size_t length, uint64_t nowMs) {
+void ServerCore::handlePacket(const Source& from, const uint8_t* packet, size_t length,
+                              uint64_t nowMs) {
     const PacketHeader h = readHeader(packet);
     if (h.type == E_QELPT_NONE || h.type > kLastPacketType || h.status > kLastPacketStatus) {
-        log("%s: bad packet type=%u status=%u, skipped", transportName(from.transport), h.type, h.status);
+        log("%s: bad packet type=%u status=%u, skipped", transportName(from.transport), h.type,
+            h.status);
         return;
     }
     FieldTable fields;
     if (h.type != E_QELPT_RTP) {
-        parseFields(fields, reinterpret_cast<const char*>(packet) + kHeaderSize, length - kHeaderSize);
+        parseFields(fields, reinterpret_cast<const char*>(packet) + kHeaderSize,
+                    length - kHeaderSize);
     }
     if (h.type == E_QELPT_ANNOUNCE) {
         if (from.transport == Transport::Udp) {
-            log("udp %s: ANNOUNCE over UDP ignored (announces go over TCP)", toText(from.endpoint).c_str());
+            log("udp %s: ANNOUNCE over UDP ignored (announces go over TCP)",
+                toText(from.endpoint).c_str());
             return;
         }
         handleAnnounce(from, fields, nowMs);
@@ -144,7 +152,8 @@ void ServerCore::handlePacket(const Source& from, const uint8_t* packet, size_t 
     auto it = m_sessions.find(h.token);
     if (it == m_sessions.end() ||
         (from.transport == Transport::Tcp && it->second.connection != from.connection)) {
-        log("%s: %s with unknown token %08X, ignored", transportName(from.transport), typeName(h.type), h.token);
+        log("%s: %s with unknown token %08X, ignored", transportName(from.transport),
+            typeName(h.type), h.token);
         if (h.type == E_QELPT_CONNECT_TO && from.transport == Transport::Tcp && h.token != 0) {
             PacketBuilder answer;
             initPacket(answer, h.token, E_QELPT_CONNECT_TO);
@@ -160,47 +169,47 @@ void ServerCore::handlePacket(const Source& from, const uint8_t* packet, size_t 
         s.udpKnown = true;
     }
     switch (h.type) {
-    case E_QELPT_PING:
-        if (m_options.noPingAnswer) {
-            log("session %08X: PING via %s not answered (--no-ping-answer)", s.token,
-                transportName(from.transport));
+        case E_QELPT_PING:
+            if (m_options.noPingAnswer) {
+                log("session %08X: PING via %s not answered (--no-ping-answer)", s.token,
+                    transportName(from.transport));
+                return;
+            }
+            {
+                PacketBuilder answer;
+                initPacket(answer, s.token, E_QELPT_PING);
+                sendControl(from, answer);
+            }
+            // The client settles on the transport of the PING answer it gets.
+            s.voiceViaUdp = from.transport == Transport::Udp;
+            log("session %08X: PING via %s answered", s.token, transportName(from.transport));
             return;
-        }
-        {
-            PacketBuilder answer;
-            initPacket(answer, s.token, E_QELPT_PING);
-            sendControl(from, answer);
-        }
-        // The client settles on the transport of the PING answer it gets.
-        s.voiceViaUdp = from.transport == Transport::Udp;
-        log("session %08X: PING via %s answered", s.token, transportName(from.transport));
-        return;
-    case E_QELPT_CONNECT_TO:
-        if (from.transport == Transport::Udp) {
-            log("session %08X: CONNECT_TO over UDP ignored", s.token);
+        case E_QELPT_CONNECT_TO:
+            if (from.transport == Transport::Udp) {
+                log("session %08X: CONNECT_TO over UDP ignored", s.token);
+                return;
+            }
+            handleConnectTo(s, fields, nowMs);
             return;
-        }
-        handleConnectTo(s, fields, nowMs);
-        return;
-    case E_QELPT_DISCONNECT:
-        endSession(s.token, "the client disconnected");
-        return;
-    case E_QELPT_UPDATE:
-        if (const FieldEntry* name = findField(fields, E_FLD_NAME)) {
-            s.name.assign(name->value, name->length);
-        }
-        log("session %08X: UPDATE name='%s' status='%s'", s.token, fieldText(fields, E_FLD_NAME).c_str(),
-            fieldText(fields, E_FLD_STATUS).c_str());
-        return;
-    case E_QELPT_COMMAND:
-        log("session %08X: COMMAND dtmf='%s'", s.token, fieldText(fields, E_FLD_DTMF).c_str());
-        return;
-    case E_QELPT_RTP:
-        handleVoice(s, from, packet, length);
-        return;
-    default:
-        log("session %08X: %s from the client ignored", s.token, typeName(h.type));
-        return;
+        case E_QELPT_DISCONNECT:
+            endSession(s.token, "the client disconnected");
+            return;
+        case E_QELPT_UPDATE:
+            if (const FieldEntry* name = findField(fields, E_FLD_NAME)) {
+                s.name.assign(name->value, name->length);
+            }
+            log("session %08X: UPDATE name='%s' status='%s'", s.token,
+                fieldText(fields, E_FLD_NAME).c_str(), fieldText(fields, E_FLD_STATUS).c_str());
+            return;
+        case E_QELPT_COMMAND:
+            log("session %08X: COMMAND dtmf='%s'", s.token, fieldText(fields, E_FLD_DTMF).c_str());
+            return;
+        case E_QELPT_RTP:
+            handleVoice(s, from, packet, length);
+            return;
+        default:
+            log("session %08X: %s from the client ignored", s.token, typeName(h.type));
+            return;
     }
 }
 
@@ -223,28 +232,28 @@ void ServerCore::handleAnnounce(const Source& from, const FieldTable& fields, ui
     initPacket(answer, token, E_QELPT_ANNOUNCE);
     uint8_t status = E_QELPS_OK;
     switch (m_options.refusal) {
-    case AnnounceRefusal::None:
-        addField(answer, E_FLD_UDPADDR, "%s", udpaddr.c_str());
-        addField(answer, E_FLD_ENCKEY, "%s", key.c_str());
-        break;
-    case AnnounceRefusal::Status:
-        status = m_options.refusalStatus;
-        addField(answer, E_FLD_ERROR, "%s", m_options.refusalError.c_str());
-        break;
-    case AnnounceRefusal::NoEnckey:
-        addField(answer, E_FLD_UDPADDR, "%s", udpaddr.c_str());
-        break;
-    case AnnounceRefusal::ShortEnckey:
-        addField(answer, E_FLD_UDPADDR, "%s", udpaddr.c_str());
-        addField(answer, E_FLD_ENCKEY, "%.16s", key.c_str());
-        break;
-    case AnnounceRefusal::NoUdpaddr:
-        addField(answer, E_FLD_ENCKEY, "%s", key.c_str());
-        break;
-    case AnnounceRefusal::BadUdpaddr:
-        addField(answer, E_FLD_UDPADDR, "%s:0", udpaddr.substr(0, udpaddr.find(':')).c_str());
-        addField(answer, E_FLD_ENCKEY, "%s", key.c_str());
-        break;
+        case AnnounceRefusal::None:
+            addField(answer, E_FLD_UDPADDR, "%s", udpaddr.c_str());
+            addField(answer, E_FLD_ENCKEY, "%s", key.c_str());
+            break;
+        case AnnounceRefusal::Status:
+            status = m_options.refusalStatus;
+            addField(answer, E_FLD_ERROR, "%s", m_options.refusalError.c_str());
+            break;
+        case AnnounceRefusal::NoEnckey:
+            addField(answer, E_FLD_UDPADDR, "%s", udpaddr.c_str());
+            break;
+        case AnnounceRefusal::ShortEnckey:
+            addField(answer, E_FLD_UDPADDR, "%s", udpaddr.c_str());
+            addField(answer, E_FLD_ENCKEY, "%.16s", key.c_str());
+            break;
+        case AnnounceRefusal::NoUdpaddr:
+            addField(answer, E_FLD_ENCKEY, "%s", key.c_str());
+            break;
+        case AnnounceRefusal::BadUdpaddr:
+            addField(answer, E_FLD_UDPADDR, "%s:0", udpaddr.substr(0, udpaddr.find(':')).c_str());
+            addField(answer, E_FLD_ENCKEY, "%s", key.c_str());
+            break;
     }
     sendControl(from, answer, status);
     if (m_options.refusal != AnnounceRefusal::None) {
@@ -258,8 +267,8 @@ void ServerCore::handleAnnounce(const Source& from, const FieldTable& fields, ui
     s.key = key;
     s.name = fieldText(fields, E_FLD_NAME);
     connection.token = token;
-    log("tcp#%llu: announced, token=%08X udpaddr=%s", static_cast<unsigned long long>(from.connection),
-        token, udpaddr.c_str());
+    log("tcp#%llu: announced, token=%08X udpaddr=%s",
+        static_cast<unsigned long long>(from.connection), token, udpaddr.c_str());
 }
 
 void ServerCore::handleConnectTo(Session& s, const FieldTable& fields, uint64_t nowMs) {
@@ -379,7 +388,8 @@ void ServerCore::endSession(uint32_t token, const char* why) {
         c->second.token = 0;
     }
     log("session %08X: ended, %s (voice received %llu, lost %llu)", token, why,
-        static_cast<unsigned long long>(s.loss.received()), static_cast<unsigned long long>(s.loss.total()));
+        static_cast<unsigned long long>(s.loss.received()),
+        static_cast<unsigned long long>(s.loss.total()));
     m_sessions.erase(it);
 }
 
@@ -466,9 +476,13 @@ uint64_t ServerCore::nextWakeMs() const {
     return wake;
 }
 
-std::vector<Outgoing> ServerCore::takeOutput() { return std::exchange(m_output, {}); }
+std::vector<Outgoing> ServerCore::takeOutput() {
+    return std::exchange(m_output, {});
+}
 
-std::vector<ConnId> ServerCore::takeClosures() { return std::exchange(m_closures, {}); }
+std::vector<ConnId> ServerCore::takeClosures() {
+    return std::exchange(m_closures, {});
+}
 
 std::vector<SessionView> ServerCore::sessions() const {
     std::vector<SessionView> views;

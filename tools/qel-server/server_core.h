@@ -40,7 +40,7 @@ struct SessionView {
 };
 
 class ServerCore {
-public:
+  public:
     using LogSink = std::function<void(const std::string& line)>;
 
     // `udpEndpoint` is what ANNOUNCE answers advertise. A null channel factory leaves
@@ -67,7 +67,7 @@ public:
     size_t sessionCount() const noexcept { return m_sessions.size(); }
     std::vector<SessionView> sessions() const;
 
-private:
+  private:
     struct Session {
         uint32_t token = 0;
         ConnId connection = 0;
@@ -90,7 +90,7 @@ private:
 
     struct Source {
         Transport transport;
-        ConnId connection;  // TCP only
+        ConnId connection;     // TCP only
         UdpEndpoint endpoint;  // UDP only
     };
 

@@ -36,9 +36,9 @@ std::optional<double> parsePercent(const std::string& text) {
 }
 
 std::optional<AnnounceRefusal> parseRefusal(const std::string& text) {
-    for (auto mode : {AnnounceRefusal::Status, AnnounceRefusal::NoEnckey,
-                      AnnounceRefusal::ShortEnckey, AnnounceRefusal::NoUdpaddr,
-                      AnnounceRefusal::BadUdpaddr}) {
+    for (auto mode :
+         {AnnounceRefusal::Status, AnnounceRefusal::NoEnckey, AnnounceRefusal::ShortEnckey,
+          AnnounceRefusal::NoUdpaddr, AnnounceRefusal::BadUdpaddr}) {
         if (text == refusalName(mode)) {
             return mode;
         }
@@ -66,12 +66,18 @@ std::optional<uint8_t> parseRefusalStatus(const std::string& text) {
 
 const char* refusalName(AnnounceRefusal refusal) noexcept {
     switch (refusal) {
-    case AnnounceRefusal::None: return "none";
-    case AnnounceRefusal::Status: return "status";
-    case AnnounceRefusal::NoEnckey: return "no-enckey";
-    case AnnounceRefusal::ShortEnckey: return "short-enckey";
-    case AnnounceRefusal::NoUdpaddr: return "no-udpaddr";
-    case AnnounceRefusal::BadUdpaddr: return "bad-udpaddr";
+        case AnnounceRefusal::None:
+            return "none";
+        case AnnounceRefusal::Status:
+            return "status";
+        case AnnounceRefusal::NoEnckey:
+            return "no-enckey";
+        case AnnounceRefusal::ShortEnckey:
+            return "short-enckey";
+        case AnnounceRefusal::NoUdpaddr:
+            return "no-udpaddr";
+        case AnnounceRefusal::BadUdpaddr:
+            return "bad-udpaddr";
     }
     return "?";
 }
@@ -101,7 +107,9 @@ ParsedOptions parseOptions(const std::vector<std::string>& args) {
             result.error = name + " needs a value";
             return std::nullopt;
         };
-        auto bad = [&](const std::string& v) { result.error = "bad value for " + name + ": '" + v + "'"; };
+        auto bad = [&](const std::string& v) {
+            result.error = "bad value for " + name + ": '" + v + "'";
+        };
 
         if (name == "--help" || name == "-h") {
             flag();
@@ -161,7 +169,8 @@ ParsedOptions parseOptions(const std::vector<std::string>& args) {
         } else if (name == "--loss" || name == "--reorder") {
             if (auto v = value()) {
                 if (auto pct = parsePercent(*v)) {
-                    (name == "--loss" ? o.impairment.lossPercent : o.impairment.reorderPercent) = *pct;
+                    (name == "--loss" ? o.impairment.lossPercent : o.impairment.reorderPercent) =
+                        *pct;
                 } else {
                     bad(*v);
                 }

@@ -27,9 +27,7 @@ struct ImpairmentConfig {
     uint32_t jitterMs = 0;      // each packet is delayed by 0..jitterMs
     double reorderPercent = 0;  // each packet is held back behind the next with this chance
 
-    bool active() const noexcept {
-        return lossPercent > 0 || jitterMs > 0 || reorderPercent > 0;
-    }
+    bool active() const noexcept { return lossPercent > 0 || jitterMs > 0 || reorderPercent > 0; }
 };
 
 struct ServerOptions {

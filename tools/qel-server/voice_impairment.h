@@ -13,7 +13,7 @@
 namespace qelserver {
 
 class VoiceImpairment {
-public:
+  public:
     // A reordered packet is held this long: past the next 20-ms frame of its stream.
     static constexpr uint64_t kReorderHoldMs = 30;
 
@@ -37,7 +37,7 @@ public:
     uint64_t lost() const noexcept { return m_lost; }
     uint64_t reordered() const noexcept { return m_reordered; }
 
-private:
+  private:
     ImpairmentConfig m_config;
     SeededRandom m_random;
     std::multimap<uint64_t, Outgoing> m_queue;

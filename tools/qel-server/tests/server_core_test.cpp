@@ -28,7 +28,8 @@ struct Reply {
     }
 };
 
-std::vector<uint8_t> control(uint32_t token, uint8_t type, std::initializer_list<std::pair<int32_t, const char*>> fields = {}) {
+std::vector<uint8_t> control(uint32_t token, uint8_t type,
+                             std::initializer_list<std::pair<int32_t, const char*>> fields = {}) {
     PacketBuilder p;
     initPacket(p, token, type);
     for (const auto& [key, value] : fields) {
@@ -53,11 +54,10 @@ std::vector<uint8_t> voice(uint32_t token, uint32_t sequence, size_t frameBytes 
 }
 
 class ServerCoreTest : public ::testing::Test {
-protected:
+  protected:
     void start(const ServerOptions& options = {}) {
-        m_core = std::make_unique<ServerCore>(options, kServerUdp, [this](const std::string& line) {
-            m_log.push_back(line);
-        });
+        m_core = std::make_unique<ServerCore>(
+            options, kServerUdp, [this](const std::string& line) { m_log.push_back(line); });
         m_core->tcpOpened(1, m_now);
     }
 
@@ -83,7 +83,8 @@ protected:
             EXPECT_EQ(r.header.len, o.bytes.size());
             r.raw = std::move(o);
             if (r.header.type != E_QELPT_RTP) {
-                parseFields(r.fields, reinterpret_cast<const char*>(r.raw.bytes.data()) + 16, r.raw.bytes.size() - 16);
+                parseFields(r.fields, reinterpret_cast<const char*>(r.raw.bytes.data()) + 16,
+                            r.raw.bytes.size() - 16);
             }
             out.push_back(std::move(r));
         }
@@ -95,9 +96,10 @@ protected:
         if (c != 1) {
             m_core->tcpOpened(c, m_now);
         }
-        const auto r = tcp(control(0, E_QELPT_ANNOUNCE, {{E_FLD_NAME, "alice"}, {E_FLD_VERSION, "1.0.0"},
-                                                         {E_FLD_CODEC, "opus/32000"}}),
-                           c);
+        const auto r = tcp(
+            control(0, E_QELPT_ANNOUNCE,
+                    {{E_FLD_NAME, "alice"}, {E_FLD_VERSION, "1.0.0"}, {E_FLD_CODEC, "opus/32000"}}),
+            c);
         EXPECT_EQ(r.size(), 1u);
         return r.empty() ? 0 : r[0].header.token;
     }
@@ -107,7 +109,10 @@ protected:
         if (viaUdp) {
             EXPECT_EQ(udp(control(token, E_QELPT_PING)).size(), 1u);
         }
-        EXPECT_EQ(tcp(control(token, E_QELPT_CONNECT_TO, {{E_FLD_SERVICE, "echo"}, {E_FLD_PIN, "1"}})).size(), 2u);
+        EXPECT_EQ(
+            tcp(control(token, E_QELPT_CONNECT_TO, {{E_FLD_SERVICE, "echo"}, {E_FLD_PIN, "1"}}))
+                .size(),
+            2u);
         return token;
     }
 
@@ -179,7 +184,8 @@ TEST_F(ServerCoreTest, EveryRefusalModeAnswersWithANonzeroTokenAndKeepsNoSession
         EXPECT_EQ(r[0].header.status, c.status);
         EXPECT_EQ(r[0].field(E_FLD_ERROR), c.error);
         EXPECT_EQ(r[0].field(E_FLD_UDPADDR), c.udpaddr);
-        EXPECT_EQ(r[0].field(E_FLD_ENCKEY).size(), c.keyLength ? c.keyLength : std::string("<absent>").size());
+        EXPECT_EQ(r[0].field(E_FLD_ENCKEY).size(),
+                  c.keyLength ? c.keyLength : std::string("<absent>").size());
         EXPECT_EQ(m_core->sessionCount(), 0u);
         // Without a session, nothing else is answered.
         EXPECT_TRUE(tcp(control(r[0].header.token, E_QELPT_PING)).empty());
@@ -226,7 +232,8 @@ TEST_F(ServerCoreTest, NoPingAnswerAndIgnoreUdpOptions) {
 TEST_F(ServerCoreTest, ConnectToAnswersTryingThenTheResult) {
     start();
     const uint32_t token = announce();
-    auto r = tcp(control(token, E_QELPT_CONNECT_TO, {{E_FLD_SERVICE, "nowhere"}, {E_FLD_PIN, "42"}}));
+    auto r =
+        tcp(control(token, E_QELPT_CONNECT_TO, {{E_FLD_SERVICE, "nowhere"}, {E_FLD_PIN, "42"}}));
     ASSERT_EQ(r.size(), 2u);
     EXPECT_EQ(r[0].header.status, E_QELPS_TRYING);
     EXPECT_EQ(r[1].header.type, E_QELPT_CONNECT_TO);
@@ -269,7 +276,8 @@ TEST_F(ServerCoreTest, AnotherConnectionCannotUseASessionsToken) {
 TEST_F(ServerCoreTest, EchoSendsVoiceBackTheWayTheClientSendsIt) {
     start();
     uint32_t token = connectEcho(true);
-    // Voice before the client's first packet would have nowhere to go; after it, the same bytes return.
+    // Voice before the client's first packet would have nowhere to go; after it, the same bytes
+    // return.
     const auto packet = voice(token, 0);
     auto r = udp(packet);
     ASSERT_EQ(r.size(), 1u);

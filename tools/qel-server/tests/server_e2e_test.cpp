@@ -42,7 +42,8 @@ Packet parse(std::vector<uint8_t> bytes) {
     p.bytes = std::move(bytes);
     p.header = readHeader(p.bytes.data());
     if (p.header.type != E_QELPT_RTP) {
-        parseFields(p.fields, reinterpret_cast<const char*>(p.bytes.data()) + 16, p.bytes.size() - 16);
+        parseFields(p.fields, reinterpret_cast<const char*>(p.bytes.data()) + 16,
+                    p.bytes.size() - 16);
     }
     return p;
 }
@@ -77,7 +78,7 @@ std::vector<uint8_t> voice(uint32_t token, uint32_t sequence) {
 
 // One qel-server process, stopped with SIGTERM at the end unless a test did so.
 class ServerProcess {
-public:
+  public:
     explicit ServerProcess(std::vector<std::string> args) {
         int out[2];
         if (pipe(out) != 0) {
@@ -151,7 +152,7 @@ public:
         return -1;
     }
 
-private:
+  private:
     pid_t m_pid = -1;
     int m_stdout = -1;
     uint16_t m_tcpPort = 0;
@@ -160,7 +161,7 @@ private:
 
 // A client's two sockets: the TCP connection and a UDP socket aimed at the server.
 class Client {
-public:
+  public:
     explicit Client(const ServerProcess& server) {
         sockaddr_in a{};
         a.sin_family = AF_INET;
@@ -182,7 +183,8 @@ public:
     bool connected() const { return m_connected; }
 
     void sendTcp(const std::vector<uint8_t>& bytes) {
-        ASSERT_EQ(send(m_tcp, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
+        ASSERT_EQ(send(m_tcp, bytes.data(), bytes.size(), MSG_NOSIGNAL),
+                  static_cast<ssize_t>(bytes.size()));
     }
     void sendUdp(const std::vector<uint8_t>& bytes) {
         ASSERT_EQ(send(m_udp, bytes.data(), bytes.size(), 0), static_cast<ssize_t>(bytes.size()));
@@ -195,13 +197,15 @@ public:
             if (m_stream.size() >= 16) {
                 const size_t len = readHeader(m_stream.data()).len;
                 if (len >= 16 && m_stream.size() >= len) {
-                    std::vector<uint8_t> bytes(m_stream.begin(), m_stream.begin() + static_cast<long>(len));
+                    std::vector<uint8_t> bytes(m_stream.begin(),
+                                               m_stream.begin() + static_cast<long>(len));
                     m_stream.erase(m_stream.begin(), m_stream.begin() + static_cast<long>(len));
                     return parse(std::move(bytes));
                 }
             }
             const int left = static_cast<int>(
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
+                    .count());
             pollfd p{m_tcp, POLLIN, 0};
             if (left <= 0 || poll(&p, 1, left) <= 0) {
                 return std::nullopt;
@@ -233,8 +237,11 @@ public:
 
     // ANNOUNCE as the session library sends it; returns the answer.
     std::optional<Packet> announce() {
-        sendTcp(control(0, E_QELPT_ANNOUNCE, {{E_FLD_NAME, "e2e"}, {E_FLD_STATUS, ""},
-                                              {E_FLD_VERSION, "1.0.0"}, {E_FLD_CODEC, "opus/32000"}}));
+        sendTcp(control(0, E_QELPT_ANNOUNCE,
+                        {{E_FLD_NAME, "e2e"},
+                         {E_FLD_STATUS, ""},
+                         {E_FLD_VERSION, "1.0.0"},
+                         {E_FLD_CODEC, "opus/32000"}}));
         return tcpPacket();
     }
 
@@ -251,16 +258,18 @@ public:
                 return 0;
             }
         }
-        sendTcp(control(token, E_QELPT_CONNECT_TO, {{E_FLD_SERVICE, service}, {E_FLD_PIN, "1234"}}));
+        sendTcp(
+            control(token, E_QELPT_CONNECT_TO, {{E_FLD_SERVICE, service}, {E_FLD_PIN, "1234"}}));
         const auto trying = tcpPacket();
         const auto ok = tcpPacket();
-        if (!trying || trying->header.status != E_QELPS_TRYING || !ok || ok->header.status != E_QELPS_OK) {
+        if (!trying || trying->header.status != E_QELPS_TRYING || !ok ||
+            ok->header.status != E_QELPS_OK) {
             return 0;
         }
         return token;
     }
 
-private:
+  private:
     int m_tcp = -1;
     int m_udp = -1;
     bool m_connected = false;
@@ -341,8 +350,12 @@ TEST(QelServer, EachRefusalOption) {
     };
     const std::string absent = "<absent>";
     const std::vector<Case> cases = {
-        {{"--refuse-announce", "status", "--refuse-status", "E_QELPS_NOPRIV", "--refuse-error", "go away"},
-         E_QELPS_NOPRIV, "go away", absent, absent.size()},
+        {{"--refuse-announce", "status", "--refuse-status", "E_QELPS_NOPRIV", "--refuse-error",
+          "go away"},
+         E_QELPS_NOPRIV,
+         "go away",
+         absent,
+         absent.size()},
         {{"--refuse-announce=no-enckey"}, E_QELPS_OK, absent, "127.0.0.1:", absent.size()},
         {{"--refuse-announce=short-enckey"}, E_QELPS_OK, absent, "127.0.0.1:", 16},
         {{"--refuse-announce=no-udpaddr"}, E_QELPS_OK, absent, absent, 32},
