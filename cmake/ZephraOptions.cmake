@@ -4,8 +4,13 @@ set(ZEPHRA_WIN32 ${WIN32})
 
 add_library(zephra_warnings INTERFACE)
 if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
-    target_compile_options(zephra_warnings INTERFACE -Wall -Wextra -Wshadow=local
+    target_compile_options(zephra_warnings INTERFACE -Wall -Wextra
         $<$<COMPILE_LANGUAGE:CXX>:-Wnon-virtual-dtor>)
+    if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+        target_compile_options(zephra_warnings INTERFACE -Wshadow=local)
+    else()
+        target_compile_options(zephra_warnings INTERFACE -Wshadow-uncaptured-local)
+    endif()
     if(ZEPHRA_WERROR)
         target_compile_options(zephra_warnings INTERFACE -Werror)
     endif()
