@@ -7,13 +7,14 @@
 #include <string_view>
 #include <utility>
 
+#include "tools/qel-server/voice_packet.h"
+
 namespace qelserver {
 
 using namespace session;
 
 namespace {
 
-constexpr size_t kVoicePrefix = 8;  // nonce word and sequence in front of the frame
 constexpr uint64_t kImpairmentSeedMix = 0x9E3779B97F4A7C15ull;
 
 const char* typeName(uint8_t type) {
@@ -29,10 +30,6 @@ const char* transportName(Transport t) {
 std::string fieldText(const FieldTable& fields, int32_t key) {
     const FieldEntry* e = findField(fields, key);
     return e ? std::string(e->value, e->length) : std::string();
-}
-
-uint32_t load32(const uint8_t* p) {
-    return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
 }
 
 }  // namespace
@@ -324,11 +321,11 @@ void ServerCore::handleVoice(Session& s, const Source& from, const uint8_t* pack
         }
         return;
     }
-    if (length < kHeaderSize + kVoicePrefix) {
+    if (length < kHeaderSize + kVoicePrefixBytes) {
         log("session %08X: voice packet of %zu bytes has no sequence, ignored", s.token, length);
         return;
     }
-    const uint32_t sequence = load32(packet + kHeaderSize + 4);
+    const uint32_t sequence = voiceSequence(packet);
     s.loss.received(sequence);
     // Voice goes back the way the client sends it: that is where it listens.
     s.voiceViaUdp = from.transport == Transport::Udp;
@@ -441,15 +438,7 @@ void ServerCore::tick(uint64_t nowMs) {
             if (it == m_sessions.end()) {
                 return;
             }
-            std::vector<uint8_t> bytes(kHeaderSize + length);
-            PacketHeader h;
-            h.magic = kPacketMagic;
-            h.token = token;
-            h.len = static_cast<uint16_t>(bytes.size());
-            h.type = E_QELPT_RTP;
-            writeHeader(bytes.data(), h);
-            std::memcpy(bytes.data() + kHeaderSize, payload, length);
-            sendVoice(it->second, std::move(bytes), nowMs);
+            sendVoice(it->second, voicePacket(token, payload, length), nowMs);
         });
         m_nextMixMs += Conference::kMixPeriodMs;
         // A stalled loop re-anchors rather than mixing a burst of empty steps.

@@ -8,50 +8,20 @@
 
 #include "session/packet.h"
 #include "tools/qel-server/server_core.h"
+#include "tools/qel-server/tests/test_packets.h"
 
 namespace qelserver {
 namespace {
 
 using namespace session;
+using namespace qelserver::testing;
 
 constexpr UdpEndpoint kServerUdp{0x7F000001u, 40000};
 constexpr UdpEndpoint kClientUdp{0x7F000001u, 50000};
 
-struct Reply {
+struct Reply : ParsedPacket {
     Outgoing raw;
-    PacketHeader header;
-    FieldTable fields;
-
-    std::string field(int32_t key) const {
-        const FieldEntry* e = findField(fields, key);
-        return e ? std::string(e->value, e->length) : "<absent>";
-    }
 };
-
-std::vector<uint8_t> control(uint32_t token, uint8_t type,
-                             std::initializer_list<std::pair<int32_t, const char*>> fields = {}) {
-    PacketBuilder p;
-    initPacket(p, token, type);
-    for (const auto& [key, value] : fields) {
-        addField(p, key, "%s", value);
-    }
-    return std::vector<uint8_t>(p.data(), p.data() + p.size());
-}
-
-std::vector<uint8_t> voice(uint32_t token, uint32_t sequence, size_t frameBytes = 40) {
-    std::vector<uint8_t> bytes(24 + frameBytes, 0x5A);
-    PacketHeader h;
-    h.magic = kPacketMagic;
-    h.token = token;
-    h.len = static_cast<uint16_t>(bytes.size());
-    h.type = E_QELPT_RTP;
-    writeHeader(bytes.data(), h);
-    const uint32_t prefix[2] = {0xC0FFEEu, sequence};
-    for (int i = 0; i < 8; ++i) {
-        bytes[16 + i] = static_cast<uint8_t>(prefix[i / 4] >> (8 * (i % 4)));
-    }
-    return bytes;
-}
 
 class ServerCoreTest : public ::testing::Test {
   protected:
@@ -78,14 +48,10 @@ class ServerCoreTest : public ::testing::Test {
         std::vector<Reply> out;
         for (Outgoing& o : m_core->takeOutput()) {
             Reply r;
-            r.header = readHeader(o.bytes.data());
+            static_cast<ParsedPacket&>(r) = parsePacket(o.bytes);
             EXPECT_EQ(r.header.magic, kPacketMagic);
             EXPECT_EQ(r.header.len, o.bytes.size());
             r.raw = std::move(o);
-            if (r.header.type != E_QELPT_RTP) {
-                parseFields(r.fields, reinterpret_cast<const char*>(r.raw.bytes.data()) + 16,
-                            r.raw.bytes.size() - 16);
-            }
             out.push_back(std::move(r));
         }
         return out;

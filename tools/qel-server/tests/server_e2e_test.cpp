@@ -20,61 +20,17 @@
 
 #include "session/fields.h"
 #include "session/packet.h"
+#include "tools/qel-server/tests/test_packets.h"
 
 namespace {
 
 using namespace session;
 using Clock = std::chrono::steady_clock;
 
-struct Packet {
-    PacketHeader header;
-    std::vector<uint8_t> bytes;
-    FieldTable fields;
-
-    std::string field(int32_t key) const {
-        const FieldEntry* e = findField(fields, key);
-        return e ? std::string(e->value, e->length) : "<absent>";
-    }
-};
-
-Packet parse(std::vector<uint8_t> bytes) {
-    Packet p;
-    p.bytes = std::move(bytes);
-    p.header = readHeader(p.bytes.data());
-    if (p.header.type != E_QELPT_RTP) {
-        parseFields(p.fields, reinterpret_cast<const char*>(p.bytes.data()) + 16,
-                    p.bytes.size() - 16);
-    }
-    return p;
-}
-
-std::vector<uint8_t> control(uint32_t token, uint8_t type,
-                             std::initializer_list<std::pair<int32_t, const char*>> fields = {}) {
-    PacketBuilder p;
-    initPacket(p, token, type);
-    for (const auto& [key, value] : fields) {
-        addField(p, key, "%s", value);
-    }
-    return std::vector<uint8_t>(p.data(), p.data() + p.size());
-}
-
-std::vector<uint8_t> voice(uint32_t token, uint32_t sequence) {
-    std::vector<uint8_t> bytes(24 + 60);
-    for (size_t i = 24; i < bytes.size(); ++i) {
-        bytes[i] = static_cast<uint8_t>(i * 7 + sequence);
-    }
-    PacketHeader h;
-    h.magic = kPacketMagic;
-    h.token = token;
-    h.len = static_cast<uint16_t>(bytes.size());
-    h.type = E_QELPT_RTP;
-    writeHeader(bytes.data(), h);
-    std::memcpy(bytes.data() + 16, "\x11\x22\x33\x44", 4);
-    for (int i = 0; i < 4; ++i) {
-        bytes[20 + i] = static_cast<uint8_t>(sequence >> (8 * i));
-    }
-    return bytes;
-}
+using Packet = qelserver::testing::ParsedPacket;
+using qelserver::testing::control;
+using qelserver::testing::parsePacket;
+using qelserver::testing::voice;
 
 // One qel-server process, stopped with SIGTERM at the end unless a test did so.
 class ServerProcess {
@@ -200,7 +156,7 @@ class Client {
                     std::vector<uint8_t> bytes(m_stream.begin(),
                                                m_stream.begin() + static_cast<long>(len));
                     m_stream.erase(m_stream.begin(), m_stream.begin() + static_cast<long>(len));
-                    return parse(std::move(bytes));
+                    return parsePacket(std::move(bytes));
                 }
             }
             const int left = static_cast<int>(
@@ -230,7 +186,7 @@ class Client {
         if (got < 16) {
             return std::nullopt;
         }
-        return parse(std::vector<uint8_t>(buffer, buffer + got));
+        return parsePacket(std::vector<uint8_t>(buffer, buffer + got));
     }
 
     bool closedByPeer() const { return m_closed; }
