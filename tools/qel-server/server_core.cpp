@@ -297,7 +297,7 @@ void ServerCore::handleConnectTo(Session& s, const FieldTable& fields, uint64_t 
             }
         } else {
             status = E_QELPS_CONNECTFAILED;
-            addField(answer, E_FLD_ERROR, "%s", "conference unavailable in this build");
+            addField(answer, E_FLD_ERROR, "%s", "conference unavailable");
         }
     } else {
         status = E_QELPS_NOTFOUND;

@@ -6,8 +6,8 @@
 
 namespace qelserver {
 
-// Null when this build has no voice cipher and codec; the conference service is then
-// refused with E_QELPS_CONNECTFAILED.
+// The factory gives no channel for a key shorter than 32 characters, or when the codec
+// cannot be set up; such a CONNECT_TO is refused with E_QELPS_CONNECTFAILED.
 VoiceChannelFactory makeVoiceChannelFactory();
 
 }  // namespace qelserver

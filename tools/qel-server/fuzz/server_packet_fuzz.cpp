@@ -5,7 +5,9 @@
 //
 // Input: one options byte, then chunks of [control byte][length byte][bytes]. Control
 // bit 0: UDP instead of TCP; bit 1: write the session's token into the chunk's header;
-// bits 2-3: how far the clock moves before the chunk (0, 20, 1000, 6000 ms).
+// bits 2-3: how far the clock moves before the chunk (0, 20, 1000, 6000 ms); bit 4: the
+// second of two sessions (each on its own TCP connection and UDP port), so that a
+// conference has someone to mix for.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +15,7 @@
 
 #include "session/packet.h"
 #include "tools/qel-server/server_core.h"
+#include "tools/qel-server/voice_channels.h"
 
 using namespace qelserver;
 using namespace session;
@@ -61,15 +64,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     options.refusal = static_cast<AnnounceRefusal>((flags >> 4) % 6);
     options.netstateIntervalMs = 1000;
 
-    ServerCore core(options, UdpEndpoint{0x7F000001u, 9}, nullptr);
+    ServerCore core(options, UdpEndpoint{0x7F000001u, 9}, nullptr, makeVoiceChannelFactory());
     uint64_t now = 1;
-    core.tcpOpened(1, now);
-    PacketBuilder hello;
-    initPacket(hello, 0, E_QELPT_ANNOUNCE);
-    core.tcpData(1, hello.data(), hello.size(), now);
-    const std::vector<Outgoing> answer = core.takeOutput();
-    check(answer.size() == 1);
-    const uint32_t token = readHeader(answer[0].bytes.data()).token;
+    uint32_t tokens[2] = {};
+    for (ConnId c = 1; c <= 2; ++c) {
+        core.tcpOpened(c, now);
+        PacketBuilder hello;
+        initPacket(hello, 0, E_QELPT_ANNOUNCE);
+        core.tcpData(c, hello.data(), hello.size(), now);
+        const std::vector<Outgoing> answer = core.takeOutput();
+        check(answer.size() == 1);
+        tokens[c - 1] = readHeader(answer[0].bytes.data()).token;
+    }
 
     static const uint64_t kSteps[] = {0, 20, 1000, 6000};
     size_t offset = 1;
@@ -80,16 +86,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // An exact-size copy, so that reading past the chunk is caught.
         chunk.assign(data + offset + 2, data + offset + 2 + length);
         offset += 2 + length;
+        const int who = (control >> 4) & 1;
         if ((control & 2) && chunk.size() >= 8) {
-            std::memcpy(chunk.data() + 4, &token, 4);  // the header is little-endian
+            std::memcpy(chunk.data() + 4, &tokens[who], 4);  // the header is little-endian
         }
         now += kSteps[(control >> 2) & 3];
         core.tick(now);
         checkOutput(core);
         if (control & 1) {
-            core.udpData(UdpEndpoint{0x7F000001u, 7}, chunk.data(), chunk.size(), now);
+            const uint16_t port = static_cast<uint16_t>(7 + who);
+            core.udpData(UdpEndpoint{0x7F000001u, port}, chunk.data(), chunk.size(), now);
         } else {
-            core.tcpData(1, chunk.data(), chunk.size(), now);
+            core.tcpData(static_cast<ConnId>(1 + who), chunk.data(), chunk.size(), now);
         }
         checkOutput(core);
     }
