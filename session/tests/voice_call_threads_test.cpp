@@ -9,7 +9,7 @@
 
 #include "platform/clock.h"
 #include "session/audio/tests/audio_test_support.h"
-#include "session/tests/session_test_support.h"
+#include "session/tests/voice_call_support.h"
 
 namespace session::testing {
 namespace {
@@ -17,32 +17,15 @@ namespace {
 constexpr int kRate = 48000;
 constexpr int kFrames = 512;
 
-std::unique_ptr<VoiceClient> connectedClient() {
-    auto client = VoiceClient::create();
-    client->log().setLevel(5);
-    EXPECT_EQ(client->audioSetup(kRate, kFrames, 0), 2);
-    EXPECT_TRUE(client->announce());
-    PollEvent event;
-    EXPECT_TRUE(client->poll(event));
-    const auto answer = announceOk();
-    client->recvPacket(answer.data(), answer.size(), false);
-    client->enterState(E_QELCS_CONNECTED);
-    client->m_udpUsable = 1;
-    EXPECT_TRUE(client->poll(event));
-    EXPECT_EQ(event.code, E_QELEV_CONNECTED);
-    return client;
-}
-
 TEST(VoiceCallThreads, AudioThreadsCallThreadAndControlThreadShareTwoClients) {
-    auto a = connectedClient();
-    auto b = connectedClient();
+    auto a = connectedClient(kKey, false);
+    auto b = connectedClient(kKey, false);
     const auto dir = std::filesystem::temp_directory_path();
     const std::string files[2] = {(dir / "voice_threads_a.wav").string(), (dir / "voice_threads_b.wav").string()};
     ASSERT_TRUE(a->record(files[0].c_str()));
     ASSERT_TRUE(b->recordpost(files[1].c_str()));
     // The server's first packet opens a's gate; from then on the two hear each other.
-    const auto first = serverPacket(E_QELPT_RTP, E_QELPS_NONE, std::string(10, '\0'));
-    a->recvPacket(first.data(), first.size(), true);
+    openAudioGate(*a);
 
     const auto signal = qeltest::speechLike(kRate, 2.0, 21);
     std::atomic<bool> stop{false};
