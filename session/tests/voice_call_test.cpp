@@ -186,6 +186,23 @@ TEST_F(VoiceCallTest, RecordersTakeTheCallFromTheAudioThreadAndTheTicksWriteIt) 
     std::filesystem::remove(processed);
 }
 
+// The far end goes quiet with the gate open: every buffer that needs a frame runs dry,
+// and the client's log folds the underruns into one line (and a count, once the second
+// is over and the log is walked).
+TEST_F(VoiceCallTest, UnderrunsAreFoldedInTheClientsLog) {
+    auto listener = connectedClient(kKey, true);
+    messages(*listener);
+    openAudioGate(*listener);
+    std::vector<float> out(kFrames);
+    float* outputs[1] = {out.data()};
+    for (int i = 0; i < 50; ++i) {
+        ASSERT_TRUE(listener->audioIO(nullptr, 0, 1.0f, outputs, 1, 1.0f));
+    }
+    const auto lines = messages(*listener);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Network underrun"), 1);
+    EXPECT_EQ(listener->log().droppedCount(), 0u);
+}
+
 TEST_F(VoiceCallTest, AudioEntryPointsRefuseWhatTheyCannotUse) {
     auto client = VoiceClient::create();
     float buffer[kFrames] = {0.5f};
