@@ -10,7 +10,7 @@
 #include <iterator>
 
 #include "session/audio/tests/audio_test_support.h"
-#include "session/tests/session_test_support.h"
+#include "session/tests/voice_call_support.h"
 
 namespace session::testing {
 namespace {
@@ -18,25 +18,6 @@ namespace {
 constexpr int kRate = 48000;
 constexpr int kFrames = 512;
 constexpr int kTickSamples = kRate / 50;  // one poll tick at the device rate
-
-// A connected client holding `key`, as after a real ANNOUNCE answer.
-std::unique_ptr<VoiceClient> connectedClient(const std::string& key) {
-    auto client = VoiceClient::create();
-    client->setTimeSource(FakeClock::source());
-    client->log().setLevel(5);
-    EXPECT_EQ(client->audioSetup(kRate, kFrames, 960), 2);
-    EXPECT_TRUE(client->announce());
-    PollEvent event;
-    EXPECT_TRUE(client->poll(event));  // the ANNOUNCE goes out
-    const auto answer = serverPacket(E_QELPT_ANNOUNCE, E_QELPS_OK, "udpaddr:127.0.0.1:4000\nenckey:" + key + "\n");
-    client->recvPacket(answer.data(), answer.size(), false);
-    EXPECT_EQ(client->state(), E_QELCS_ANNOUNCED);
-    client->enterState(E_QELCS_CONNECTED);
-    client->m_udpUsable = 1;
-    EXPECT_TRUE(client->poll(event));
-    EXPECT_EQ(event.code, E_QELEV_CONNECTED);
-    return client;
-}
 
 struct Call {
     std::vector<float> played;  // the listener's first output channel
@@ -64,9 +45,7 @@ int deliver(VoiceClient& from, VoiceClient& to) {
 Call runCall(const std::vector<float>& signal, VoiceClient& talker, VoiceClient& listener) {
     Call call;
     const uint32_t start = FakeClock::now;
-    // The server's first voice packet (an empty frame): no audio is captured before one.
-    const auto first = serverPacket(E_QELPT_RTP, E_QELPS_NONE, std::string(10, '\0'));
-    talker.recvPacket(first.data(), first.size(), true);
+    openAudioGate(talker);
 
     std::vector<float> silence(kFrames, 0.0f), discard(kFrames), out(kFrames), out2(kFrames);
     int tick = 0;
@@ -107,8 +86,8 @@ protected:
 };
 
 TEST_F(VoiceCallTest, MultiToneCrossesFromOneClientToTheOtherAtItsLevels) {
-    auto talker = connectedClient(kKey);
-    auto listener = connectedClient(kKey);
+    auto talker = connectedClient(kKey, true);
+    auto listener = connectedClient(kKey, true);
     plainTalker(*talker);
     const auto signal = qeltest::multiTone(kRate, 4.0);
     const Call call = runCall(signal, *talker, *listener);
@@ -147,8 +126,8 @@ TEST_F(VoiceCallTest, MultiToneCrossesFromOneClientToTheOtherAtItsLevels) {
 // the talker. (Both directions share one keystream definition, so a cipher that did
 // nothing would pass the test above.)
 TEST_F(VoiceCallTest, AListenerWithAnotherKeyDoesNotHearTheTalker) {
-    auto talker = connectedClient(kKey);
-    auto listener = connectedClient("ZYXWVUTSRQPONMLKJIHGFEDCBA987654");
+    auto talker = connectedClient(kKey, true);
+    auto listener = connectedClient("ZYXWVUTSRQPONMLKJIHGFEDCBA987654", true);
     plainTalker(*talker);
     const auto signal = qeltest::multiTone(kRate, 3.0);
     const Call call = runCall(signal, *talker, *listener);
@@ -160,8 +139,8 @@ TEST_F(VoiceCallTest, AListenerWithAnotherKeyDoesNotHearTheTalker) {
 }
 
 TEST_F(VoiceCallTest, RecordersTakeTheCallFromTheAudioThreadAndTheTicksWriteIt) {
-    auto talker = connectedClient(kKey);
-    auto listener = connectedClient(kKey);
+    auto talker = connectedClient(kKey, true);
+    auto listener = connectedClient(kKey, true);
     plainTalker(*talker);
     const auto dir = std::filesystem::temp_directory_path();
     const std::string device = (dir / "voice_call_device.wav").string();
@@ -205,6 +184,23 @@ TEST_F(VoiceCallTest, RecordersTakeTheCallFromTheAudioThreadAndTheTicksWriteIt) 
     EXPECT_NEAR(10.0 * std::log10(kept / sent), 0.0, 1.0);
     std::filesystem::remove(device);
     std::filesystem::remove(processed);
+}
+
+// The far end goes quiet with the gate open: every buffer that needs a frame runs dry,
+// and the client's log folds the underruns into one line (and a count, once the second
+// is over and the log is walked).
+TEST_F(VoiceCallTest, UnderrunsAreFoldedInTheClientsLog) {
+    auto listener = connectedClient(kKey, true);
+    messages(*listener);
+    openAudioGate(*listener);
+    std::vector<float> out(kFrames);
+    float* outputs[1] = {out.data()};
+    for (int i = 0; i < 50; ++i) {
+        ASSERT_TRUE(listener->audioIO(nullptr, 0, 1.0f, outputs, 1, 1.0f));
+    }
+    const auto lines = messages(*listener);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Network underrun"), 1);
+    EXPECT_EQ(listener->log().droppedCount(), 0u);
 }
 
 TEST_F(VoiceCallTest, AudioEntryPointsRefuseWhatTheyCannotUse) {
