@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
     const char* seedText = std::getenv("FUZZ_SEED");
     const uint32_t seed = seedText ? static_cast<uint32_t>(std::strtoul(seedText, nullptr, 10)) : 12345u;
     std::mt19937 rng(seed);
-    constexpr int kRandomRuns = 20000;
+    constexpr int kRandomRuns = 5000;
     std::vector<uint8_t> buf;
     for (int run = 0; run < kRandomRuns; ++run) {
         buf.resize(rng() % 4096);

@@ -1,0 +1,9 @@
+#include "launchers/elevix/verb.h"
+
+namespace elevix {
+
+const wchar_t* verbFor(AdminMembership membership) {
+    return membership == AdminMembership::Member ? L"open" : L"runas";
+}
+
+}  // namespace elevix

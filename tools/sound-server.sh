@@ -1,0 +1,51 @@
+#!/bin/sh
+# sound-server.sh start|stop DIR
+# A real, clocked sound device on a machine without a sound card: JACK's dummy driver
+# at 48 kHz with 512-frame periods, reached through ALSA's jack plugin. start writes
+# DIR/.asoundrc (default PCM = the JACK ports behind a plug) and prints the variables
+# a program needs to see it:  eval "$(tools/sound-server.sh start DIR)"
+set -eu
+cmd="$1"
+dir="$(mkdir -p "$2" && cd "$2" && pwd)"
+
+stop() {
+    if [ -f "$dir/jackd.pid" ]; then
+        kill "$(cat "$dir/jackd.pid")" 2>/dev/null || true
+        rm -f "$dir/jackd.pid"
+    fi
+}
+
+case "$cmd" in
+start)
+    stop
+    cat >"$dir/.asoundrc" <<'CONF'
+pcm.jackpcm {
+    type jack
+    playback_ports { 0 system:playback_1  1 system:playback_2 }
+    capture_ports { 0 system:capture_1  1 system:capture_2 }
+}
+pcm.!default { type plug slave.pcm "jackpcm" }
+CONF
+    export JACK_NO_AUDIO_RESERVATION=1
+    jackd --no-realtime -d dummy -r 48000 -p 512 -C 2 -P 2 >"$dir/jackd.log" 2>&1 &
+    echo $! >"$dir/jackd.pid"
+    i=0
+    until jack_lsp >/dev/null 2>&1; do
+        i=$((i + 1))
+        if [ $i -gt 100 ]; then
+            echo "jackd did not start:" >&2
+            cat "$dir/jackd.log" >&2
+            exit 1
+        fi
+        sleep 0.1
+    done
+    echo "export HOME='$dir'"
+    ;;
+stop)
+    stop
+    ;;
+*)
+    echo "usage: sound-server.sh start|stop DIR" >&2
+    exit 2
+    ;;
+esac
