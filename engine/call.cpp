@@ -73,6 +73,7 @@ Result CallEngine::start(CallParameters parameters, const char* inputKey, const 
     parameters.service.resize(std::min(parameters.service.size(), kMaxService));
     m_parameters = std::move(parameters);
     m_stopRequested.store(false);
+    m_inbox.clear();  // nothing of an earlier connection reaches this call
     std::lock_guard lock(m_threadMutex);
     m_threadRunning = true;
     m_thread = std::thread(&CallEngine::run, this, std::move(host));
