@@ -103,20 +103,18 @@ TALLIX_NATIVE(void, _1listAudioDevices)(JNIEnv* env, jobject, jobject list) {
         }
         LocalRef<jstring> name(env, tallix::jni::newStringFromUtf8(env, entry.name.c_str()));
         LocalRef<jstring> key(env, tallix::jni::newStringFromUtf8(env, entry.key.c_str()));
-        env->CallVoidMethod(device.get(), c.setId, static_cast<jint>(entry.index));
-        env->CallVoidMethod(device.get(), c.setName, name.get());
-        env->CallVoidMethod(device.get(), c.setKey, key.get());
-        if (entry.isInput) {
-            env->CallVoidMethod(device.get(), c.setInput, JNI_TRUE);
-        }
-        if (entry.isOutput) {
-            env->CallVoidMethod(device.get(), c.setOutput, JNI_TRUE);
-        }
-        if (entry.isDefaultInput) {
-            env->CallVoidMethod(device.get(), c.setDefaultInput, JNI_TRUE);
-        }
-        if (entry.isDefaultOutput) {
-            env->CallVoidMethod(device.get(), c.setDefaultOutput, JNI_TRUE);
+        // Each call is checked: a setter of the host that throws ends the listing with
+        // its exception pending for the caller.
+        auto set = [&](jmethodID method, auto value) {
+            env->CallVoidMethod(device.get(), method, value);
+            return !env->ExceptionCheck();
+        };
+        if (!set(c.setId, static_cast<jint>(entry.index)) || !set(c.setName, name.get()) ||
+            !set(c.setKey, key.get()) || (entry.isInput && !set(c.setInput, JNI_TRUE)) ||
+            (entry.isOutput && !set(c.setOutput, JNI_TRUE)) ||
+            (entry.isDefaultInput && !set(c.setDefaultInput, JNI_TRUE)) ||
+            (entry.isDefaultOutput && !set(c.setDefaultOutput, JNI_TRUE))) {
+            return;
         }
         env->CallVoidMethod(list, c.addDevice, device.get());
         if (env->ExceptionCheck()) {
