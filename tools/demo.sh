@@ -11,3 +11,4 @@ for preset in linux windows-x86; do
     echo "=== build/${preset}/stage holds:"
     (cd "build/$preset/stage" && find . -type f | sort | sed 's/^/    /')
 done
+./tools/voice-demo.sh
