@@ -26,6 +26,12 @@ elseif(NOT ZEPHRA_SANITIZER STREQUAL "")
     message(FATAL_ERROR "ZEPHRA_SANITIZER must be empty, address or thread")
 endif()
 
+if(ZEPHRA_FUZZ)
+    # Coverage instrumentation in every library, so that libFuzzer is guided by the code
+    # under test and not only by the fuzz target's own file.
+    add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
 if(ZEPHRA_WIN32)
     # Windows XP or later, Unicode APIs; every program and library carries its own
     # runtime so nothing from MinGW has to be shipped beside it.

@@ -10,7 +10,7 @@ loader="$3"
 export WINEARCH="$4"
 depth="${5:-24}"
 mkdir -p "$dir"
-export WINEPREFIX="$dir/prefix" WINELOADER="$loader" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX="$dir/prefix" WINELOADER="$loader" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml,winedbg.exe="
 
 stop() {
     wineserver -k 2>/dev/null || true

@@ -80,6 +80,27 @@ QEL_API int recordpost(QelClient* client, const char* path) {
     return asResult(client != nullptr && toClient(client)->recordpost(path));
 }
 
+QEL_API int audioSetup(QelClient* client, int rate, int frames, int latency) {
+    return client != nullptr ? toClient(client)->audioSetup(rate, frames, latency) : 0;
+}
+
+QEL_API int audioIO(QelClient* client, const float* const* inputs, int inputCount, float inputGain,
+                    float* const* outputs, int outputCount, float outputGain) {
+    return asResult(client != nullptr &&
+                    toClient(client)->audioIO(inputs, inputCount, inputGain, outputs, outputCount, outputGain));
+}
+
+// Arguments that a caller may pass anyway are never read (cdecl: the caller pops them).
+QEL_API void loopback(void) {}
+
+QEL_API int setAudioFlag(QelClient* client, int flag, int on) {
+    return asResult(client != nullptr && toClient(client)->setAudioFlag(flag, on != 0));
+}
+
+QEL_API int getAudioFlag(QelClient* client, int flag) {
+    return client != nullptr ? toClient(client)->getAudioFlag(flag) : 0;
+}
+
 QEL_API void loglevel(QelClient* client, int level) {
     if (client != nullptr) {
         toClient(client)->log().setLevel(level);

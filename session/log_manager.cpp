@@ -9,9 +9,11 @@ namespace {
 
 bool keeps(int32_t level, int32_t limit) noexcept { return level > 0 && level <= limit; }
 
+constexpr int32_t kHolder = 1;
+
 // Taken by operations that must not be skipped (clear): they wait as long as it takes.
-void acquireUntilHeld(platform::SpinLock& lock, int32_t id) noexcept {
-    while (!lock.acquire(id).acquired) {
+void acquireUntilHeld(platform::SpinLock& lock) noexcept {
+    while (!lock.acquire(kHolder).acquired) {
     }
 }
 
@@ -72,16 +74,19 @@ void LogManager::flushRepeat(Repeat& slot) noexcept {
 void LogManager::logRepeated(int slot, int32_t level, const char* format, ...) noexcept {
     va_list args;
     va_start(args, format);
+    vlogRepeated(slot, level, format, args);
+    va_end(args);
+}
+
+void LogManager::vlogRepeated(int slot, int32_t level, const char* format, va_list args) noexcept {
     if (slot < 0 || slot >= kRepeatSlotCount) {
         // Not a folded message after all: log it as it is.
         vlog(level, format, args);
-        va_end(args);
         return;
     }
     platform::SpinGuard guard(m_repeatLock, kHolder);
     if (!guard) {
         drop();
-        va_end(args);
         return;
     }
     Repeat& repeat = m_repeats[slot];
@@ -89,7 +94,6 @@ void LogManager::logRepeated(int slot, int32_t level, const char* format, ...) n
     if (repeat.count > 0) {
         if (now - repeat.first <= kRepeatWindowMs) {
             ++repeat.count;
-            va_end(args);
             return;
         }
         flushRepeat(repeat);
@@ -99,7 +103,6 @@ void LogManager::logRepeated(int slot, int32_t level, const char* format, ...) n
     repeat.count = 1;
     repeat.level = level;
     std::vsnprintf(repeat.text, sizeof repeat.text, format, args);
-    va_end(args);
     log(level, "%s", repeat.text);
 }
 
@@ -140,8 +143,8 @@ void LogManager::emptyBuffers() noexcept {
 
 void LogManager::clear() noexcept {
     // Lock order: repeat lock, then write lock.
-    acquireUntilHeld(m_repeatLock, kHolder);
-    acquireUntilHeld(m_writeLock, kHolder);
+    acquireUntilHeld(m_repeatLock);
+    acquireUntilHeld(m_writeLock);
     emptyBuffers();
     for (Repeat& repeat : m_repeats) {
         repeat.first = 0;

@@ -6,7 +6,8 @@
 // Threads: every method may be called from any thread, except that destruction must not
 // overlap any other call. Locks (each a SpinLock, holder number 1): the repeat lock may
 // be held while the write lock is taken, never the other way round. A writer that cannot
-// get a lock within the SpinLock's tries drops its message (counted in droppedCount).
+// get a lock within the SpinLock's tries drops its message (counted in droppedCount); a
+// walk then returns null and carries on from the same place next time.
 #pragma once
 
 #include <atomic>
@@ -79,6 +80,7 @@ public:
     // characters.
     void logRepeated(int slot, int32_t level, const char* format, ...) noexcept
         QEL_PRINTF_FORMAT(4, 5);
+    void vlogRepeated(int slot, int32_t level, const char* format, va_list args) noexcept;
 
     // The next entry of the snapshot being walked, or null when it is exhausted (the
     // next call starts a new snapshot). Valid until the next walk, clear or destruction.
@@ -105,8 +107,6 @@ private:
     // Logs the slot's summary if it counted repeats, and empties it. Repeat lock held.
     void flushRepeat(Repeat& slot) noexcept;
     void emptyBuffers() noexcept;
-
-    static constexpr int32_t kHolder = 1;
 
     const Options m_options;
     platform::SpinLock m_writeLock;

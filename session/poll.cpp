@@ -48,6 +48,28 @@ void timeOut(VoiceClient& client, PollEvent& event, const char* message) noexcep
     steps::endSession(client);
 }
 
+// Waiting for an answer: the queue drains until the answer's time is up.
+void awaitAnswer(VoiceClient& client, PollEvent& event, uint32_t elapsed, uint32_t timeout,
+                 const char* message) noexcept {
+    if (elapsed >= timeout) {
+        timeOut(client, event, message);
+    } else {
+        steps::sendStep(client, event);
+    }
+}
+
+// Connected and disconnected: the state's event once (its counter remembers), then
+// the send step at every later tick.
+void reportOnceThenSend(VoiceClient& client, PollEvent& event, int32_t code, const char* message) noexcept {
+    if (client.m_stateCounter == 0) {
+        client.log().log(kLogSevere, "%s", message);
+        event.code = code;
+        client.m_stateCounter = 1;
+    } else {
+        steps::sendStep(client, event);
+    }
+}
+
 void tick(VoiceClient& client, uint32_t now, PollEvent& event) noexcept {
     event.code = E_QELEV_NONE;
     event.length = 0;
@@ -58,11 +80,7 @@ void tick(VoiceClient& client, uint32_t now, PollEvent& event) noexcept {
     const uint32_t elapsed = now - client.m_stateStart;
     switch (client.state()) {
         case E_QELCS_ANNOUNCING:
-            if (elapsed >= kAnnounceTimeoutMs) {
-                timeOut(client, event, "No response from server");
-            } else {
-                steps::sendStep(client, event);
-            }
+            awaitAnswer(client, event, elapsed, kAnnounceTimeoutMs, "No response from server");
             return;
         case E_QELCS_ANNOUNCED:
         case E_QELCS_PROBING:
@@ -70,20 +88,10 @@ void tick(VoiceClient& client, uint32_t now, PollEvent& event) noexcept {
             steps::detectionStep(client, now, event);
             return;
         case E_QELCS_CONNECTING:
-            if (elapsed >= kConnectTimeoutMs) {
-                timeOut(client, event, "Service unavailable");
-            } else {
-                steps::sendStep(client, event);
-            }
+            awaitAnswer(client, event, elapsed, kConnectTimeoutMs, "Service unavailable");
             return;
         case E_QELCS_CONNECTED:
-            if (client.m_stateCounter == 0) {
-                client.log().log(kLogSevere, "Connected");
-                event.code = E_QELEV_CONNECTED;
-                client.m_stateCounter = 1;
-            } else {
-                steps::sendStep(client, event);
-            }
+            reportOnceThenSend(client, event, E_QELEV_CONNECTED, "Connected");
             return;
         case E_QELCS_FAILED:
             reportError(event, client.m_error);
@@ -91,15 +99,9 @@ void tick(VoiceClient& client, uint32_t now, PollEvent& event) noexcept {
             steps::endSession(client);
             return;
         case E_QELCS_DISCONNECTED:
-            if (client.m_stateCounter == 0) {
-                client.log().log(kLogSevere, "Server disconnected");
-                event.code = E_QELEV_DISCONNECTED;
-                client.m_stateCounter = 1;
-            } else {
-                // After the one report, the DISCONNECT packet (and anything queued before
-                // it) still goes out, so the server hears that the call ended.
-                steps::sendStep(client, event);
-            }
+            // After the one report the DISCONNECT packet (and anything queued before it)
+            // still goes out, so the server hears that the call ended.
+            reportOnceThenSend(client, event, E_QELEV_DISCONNECTED, "Server disconnected");
             return;
         default:
             client.m_stateStart = now;

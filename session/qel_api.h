@@ -85,13 +85,45 @@ QEL_API int command(QelClient* client, int kind, const char* text);
  * poll runs one 20 ms step of the session and returns 1 when `event` holds an event,
  * to be acted on before calling poll again at once; 0 after it has waited for the next
  * step. After E_QELEV_DISCONNECTED, keep polling until poll returns 0 so that the
- * DISCONNECT packet for the server is handed out, then reset or free the client. */
+ * DISCONNECT packet for the server is handed out, then reset or free the client.
+ * On Linux poll is also the C library's name: callers look it up in the loaded library
+ * (dlsym), as the voice engine looks up every entry point; the library's own symbols
+ * carry the version QEL_1, so other libraries in the process keep the C library's. */
 QEL_API int recvPacket(QelClient* client, const void* bytes, int length, int viaUdp);
 QEL_API int poll(QelClient* client, PollEvent* event);
 
+/* The audio pipeline. Audio inside is mono 16-bit at 32,000 Hz; at this boundary,
+ * float channels in -1..1 at the device rate.
+ * audioSetup: device rate (Hz), samples per channel in every buffer given to audioIO
+ * (at most 32,000), device latency in device samples. Returns the rate when neither
+ * rate nor frames changed (nothing happens, buffered audio is kept), 2 when set up, 0
+ * when refused (rate or frames 0 or less, frames above 32,000; nothing changes) or when
+ * the jitter buffer cannot be created. Call it before the session connects, never
+ * overlapping audioIO, poll or recvPacket on the same client.
+ * audioIO: one device buffer, from the audio callback thread: arrays of channel
+ * pointers (null entries skipped, the first 16 considered), each holding `frames`
+ * samples. The inputs are mixed, scaled by inputGain / their count, processed and
+ * queued for sending; every output receives the same decoded far-end audio scaled by
+ * outputGain. A negative gain acts as 0. Until the first voice packet arrives after a
+ * reset, outputs are silent and nothing is captured. Returns 0, touching no buffer,
+ * before a usable audioSetup; else 1. It never blocks for more than about 20 ms: when
+ * the pipeline stays busy, that buffer is skipped with silent outputs.
+ * loopback: does nothing; the caller's loopback test mode calls it instead of audioIO.
+ * setAudioFlag / getAudioFlag: 1 echo cancellation, 2 gain control, 3 noise
+ * suppression (all on in a new client; they survive reset). setAudioFlag returns 0 for
+ * any other flag and changes nothing; getAudioFlag returns 1 or 0 (0 for any other
+ * flag). Any thread. */
+QEL_API int audioSetup(QelClient* client, int rate, int frames, int latency);
+QEL_API int audioIO(QelClient* client, const float* const* inputs, int inputCount, float inputGain,
+                    float* const* outputs, int outputCount, float outputGain);
+QEL_API void loopback(void);
+QEL_API int setAudioFlag(QelClient* client, int flag, int on);
+QEL_API int getAudioFlag(QelClient* client, int flag);
+
 /* Call recordings, 16-bit PCM WAV. record: two channels at the device rate given to
  * audioSetup, what was captured (left) and what was played (right). recordpost: the
- * processed capture, mono at 32,000 Hz. Starting a recorder ends its previous
+ * processed capture, mono at 32,000 Hz. Both are fed from audioIO while the far end is
+ * heard; the poll loop writes them to disk between ticks. Starting a recorder ends its previous
  * recording; every disconnect and freeClient end both, with the header's sizes made
  * right. 0 when the file cannot be created. Must not overlap disconnect or freeClient. */
 QEL_API int record(QelClient* client, const char* path);

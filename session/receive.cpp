@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/random.h"
 #include "session/client_lock.h"
+#include "session/receive_check.h"
 #include "session/session_steps.h"
 #include "session/udp_address.h"
 
@@ -14,17 +16,6 @@ namespace session {
 namespace {
 
 constexpr size_t kKeyBytes = sizeof(VoiceClient::m_voiceKey);
-
-// The nonce word only has to differ between the packets sent under one key, and the
-// server hands out a fresh key with every ANNOUNCE answer; a mixed clock reading and
-// counter (splitmix64) gives that without touching the process's rand() state.
-uint32_t newNonceWord(uint32_t now) noexcept {
-    static std::atomic<uint64_t> counter{0};
-    uint64_t x = (uint64_t{now} << 32) + counter.fetch_add(0x9E3779B97F4A7C15u, std::memory_order_relaxed);
-    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9u;
-    x = (x ^ (x >> 27)) * 0x94D049BB133111EBu;
-    return static_cast<uint32_t>(x ^ (x >> 31));
-}
 
 struct Received {
     PacketHeader header;
@@ -79,7 +70,9 @@ void announceAnswer(VoiceClient& client, const Received& packet) noexcept {
         return;
     }
     std::memcpy(client.m_voiceKey, enckey->value, kKeyBytes);
-    client.m_sendNonce = newNonceWord(now);
+    // The nonce word must never repeat under one key: the operating system's random
+    // source, not the process's rand() or the clock.
+    client.m_sendNonce = platform::randomWord();
     client.m_sendSequence = 0;
     client.keyVoiceCipher();
     client.m_token = packet.header.token;
@@ -107,9 +100,7 @@ void connectAnswer(VoiceClient& client, const Received& packet) noexcept {
 
 void connectedPacket(VoiceClient& client, const Received& packet) noexcept {
     if (packet.header.type == E_QELPT_RTP) {
-        client.receiveVoiceFrame(packet.payload, packet.payloadLength);
-        // 0 would keep the audio gate shut; a clock that reads 0 counts as 1.
-        client.m_lastVoiceReceive = packet.now != 0 ? packet.now : 1;
+        client.receiveVoiceFrame(packet.payload, packet.payloadLength, packet.now);
     } else if (packet.header.type == E_QELPT_NETSTATE) {
         if (const FieldEntry* lost = findField(packet.fields, E_FLD_UNDER_5SEC)) {
             client.log().log(kLogInfo, "Server 5 sec network report: %d packets lost", decimalValue(*lost));
@@ -154,51 +145,33 @@ bool dispatch(VoiceClient& client, Received& packet) noexcept {
     return true;
 }
 
-// Type, status and token; logs why a packet is skipped.
-bool acceptable(VoiceClient& client, const PacketHeader& header) noexcept {
-    if (header.type == E_QELPT_NONE || header.type > kLastPacketType || header.status > kLastPacketStatus) {
-        client.log().log(kLogWarning, "NetRecv bad pkt->type=%d", header.type);
-        return false;
-    }
-    if (header.token == 0 || (client.m_token != 0 && header.token != client.m_token)) {
-        client.log().log(kLogWarning, "NetRecv bad token=%08X", header.token);
-        return false;
-    }
-    return true;
-}
-
 // Walks the packets in bytes[0, total). Returns how many bytes were used up: all of
 // them after a framing error or the server's DISCONNECT, otherwise up to the first
 // packet that is not complete.
 size_t walk(VoiceClient& client, uint8_t* bytes, size_t total, bool viaUdp, uint32_t now) noexcept {
     size_t at = 0;
-    while (total - at >= kHeaderSize) {
-        const PacketHeader header = readHeader(bytes + at);
-        const size_t available = total - at;
-        if (header.magic != kPacketMagic) {
-            client.log().log(kLogWarning, "NetRecv - dodgy magic");
-            return total;
-        }
-        // A length inside the header would stall the walk; the stream's framing is lost.
-        if (header.len < kHeaderSize) {
-            client.log().log(kLogWarning, "NetRecv bad pkt->len=%d", header.len);
-            return total;
-        }
-        if (header.len > available) {
-            client.log().log(kLogWarning, "NetRecv pkt->len=%d, len=%d", header.len, static_cast<int>(available));
-            break;
-        }
-        if (acceptable(client, header)) {
-            Received packet{header, bytes + at + kHeaderSize, header.len - kHeaderSize, {}, viaUdp, now};
-            // After the server's DISCONNECT the session is over: what follows is dropped
-            // rather than walked again by every later call.
-            if (!dispatch(client, packet)) {
+    for (;;) {
+        PacketHeader header;
+        switch (checkReceived(bytes + at, total - at, client.m_token, client.log(), header)) {
+            case ReceiveVerdict::kNeedMore:
+            case ReceiveVerdict::kIncomplete:
+                return at;
+            case ReceiveVerdict::kDiscardAll:
                 return total;
+            case ReceiveVerdict::kSkip:
+                break;
+            case ReceiveVerdict::kAccept: {
+                Received packet{header, bytes + at + kHeaderSize, header.len - kHeaderSize, {}, viaUdp, now};
+                // After the server's DISCONNECT the session is over: what follows is
+                // dropped rather than walked again by every later call.
+                if (!dispatch(client, packet)) {
+                    return total;
+                }
+                break;
             }
         }
         at += header.len;
     }
-    return at;
 }
 
 }  // namespace

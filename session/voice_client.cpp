@@ -54,9 +54,10 @@ std::unique_ptr<VoiceClient> VoiceClient::create() noexcept {
         return nullptr;
     }
     std::unique_ptr<VoiceClient> client(new (std::nothrow) VoiceClient(std::move(log)));
-    if (client) {
-        client->reset();
+    if (!client || !client->createAudio()) {
+        return nullptr;
     }
+    client->reset();
     return client;
 }
 

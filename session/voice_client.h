@@ -34,6 +34,14 @@ enum ClientState : int32_t {
     E_QELCS_DISCONNECTED = 8,
 };
 
+// The audio members of a client (voice_client_audio.cpp): the pipeline with its codec,
+// processing module, AudioPath, cipher and statistics, where the voice dependencies are
+// built; otherwise only the audio gate.
+struct ClientAudio;
+struct ClientAudioDeleter {
+    void operator()(ClientAudio* audio) const noexcept;
+};
+
 // Holder numbers of the client lock, one per operation that takes it.
 enum ClientLockId : int32_t {
     kLockSetName = 2,
@@ -94,7 +102,29 @@ public:
     WavRecorder& deviceRecorder() noexcept { return m_deviceRecorder; }
     WavRecorder& processedRecorder() noexcept { return m_processedRecorder; }
 
-    // Where the network side meets the audio pipeline (voice_client_audio.cpp).
+    // The audio pipeline (voice_client_audio.cpp).
+    //
+    // audioSetup: the device format (rate in Hz, samples per channel in every buffer,
+    // latency in device samples). Returns `rate` when neither rate nor frames changed
+    // (nothing happens), 2 when set up, 0 when refused (rate or frames out of range:
+    // nothing changes) or when the jitter buffer could not be created. Must not overlap
+    // any other audio call, poll or recvPacket.
+    int32_t audioSetup(int32_t rate, int32_t frames, int32_t latency) noexcept;
+    // audioIO: one device buffer, on the caller's audio callback thread (real-time: no
+    // allocation, no blocking beyond the path lock's bounded tries, no file I/O).
+    // Arrays of channel pointers (null entries skipped, 16 at most considered), each
+    // `frames` floats in -1..1. False, touching nothing, before a usable audioSetup.
+    bool audioIO(const float* const* inputs, int32_t inputCount, float inputGain,
+                 float* const* outputs, int32_t outputCount, float outputGain) noexcept;
+    // Processing flags 1 echo cancellation, 2 gain control, 3 noise suppression; any
+    // other number is refused (false) and reads as 0. Any thread.
+    bool setAudioFlag(int32_t flag, bool on) noexcept;
+    int32_t getAudioFlag(int32_t flag) const noexcept;
+    // The audio gate: when the last voice packet arrived (ms), 0 since the last reset
+    // if none has. audioIO only plays and captures while it is non-zero.
+    uint32_t lastVoiceReceive() const noexcept;
+
+    // Where the network side meets the audio pipeline.
     //
     // encodeVoiceFrame: the poll tick's send step in the connected state. `packet` is
     // the audio packet being built in the event's data area, its 24-byte head written
@@ -108,8 +138,10 @@ public:
     // receiveVoiceFrame: every RTP packet received in the connected state. `payload` is
     // the packet after its 16-byte header (8-byte nonce prefix, enciphered frame),
     // writable so it can be deciphered in place. Counts a received packet whatever its
-    // length; false when it was too short to queue. Client lock held.
-    bool receiveVoiceFrame(uint8_t* payload, size_t length) noexcept;
+    // length, and opens the audio gate with `arrival`, the time at which the receive
+    // path began handling the bytes (0 counts as 1). False when the frame was not
+    // queued (too short, no audioSetup yet, path lock busy). Client lock held.
+    bool receiveVoiceFrame(uint8_t* payload, size_t length, uint32_t arrival) noexcept;
     // keyVoiceCipher: m_voiceKey has just been set by a successful ANNOUNCE answer.
     void keyVoiceCipher() noexcept;
     // deviceRate: the device rate given to audioSetup, 0 before it.
@@ -146,7 +178,9 @@ private:
     // The stored name, or "anonymous" while none is set.
     const char* nameForPacket() const noexcept;
 
-    // Audio side of reset and disconnect (defined with the audio members).
+    // Audio side of creation, reset and disconnect (defined with the audio members).
+    // createAudio: false when memory runs out.
+    bool createAudio() noexcept;
     void resetAudio() noexcept;
     void finishRecordings() noexcept;
 
@@ -167,13 +201,12 @@ public:
     char m_error[kErrorBytes] = {};
     uint8_t m_receive[kReceiveBytes] = {};
     int32_t m_receiveFill = 0;
-    uint32_t m_lastVoiceReceive = 0;  // ms; 0 until the first voice packet
     // A UDP datagram is walked here, never in the TCP stream's reassembly buffer.
     uint8_t m_datagram[kReceiveBytes] = {};
     uint8_t m_voiceKey[32] = {};  // from the ANNOUNCE answer's enckey
     uint32_t m_sendNonce = 0;     // nonce word of the voice packets sent
     uint32_t m_sendSequence = 0;  // sequence of the next voice packet sent
-    // Milliseconds spent in poll ticks; the voice statistics read and zero it.
+    // Milliseconds spent in poll ticks; the voice statistics take and zero it.
     uint32_t m_pollTimeMs = 0;
     TimeSource m_time;
 
@@ -186,6 +219,8 @@ private:
     // Rings: about 2.7 s of 48 kHz stereo, 4 s of 32 kHz mono between two drains.
     WavRecorder m_deviceRecorder{2, size_t{1} << 18};
     WavRecorder m_processedRecorder{1, size_t{1} << 17};
+    // Last: it refers to the log and the recorders, and goes before them.
+    std::unique_ptr<ClientAudio, ClientAudioDeleter> m_audio;
 };
 
 }  // namespace session

@@ -77,6 +77,17 @@ protected:
         return out;
     }
 
+    // The error comes at the first step after the timeout, then the disconnection, then
+    // the DISCONNECT packet.
+    static void expectTimeout(const std::vector<Event>& events, uint32_t sent, uint32_t timeout,
+                              const char* error) {
+        ASSERT_EQ(codes(events), (std::vector<int32_t>{E_QELEV_ERROR, E_QELEV_DISCONNECTED, E_QELEV_SEND_TCP}));
+        EXPECT_EQ(events[0].text, error);
+        EXPECT_GE(events[0].at - sent, timeout);
+        EXPECT_LT(events[0].at - sent, timeout + kTickMs);
+        EXPECT_EQ(events[2].packetType, E_QELPT_DISCONNECT);
+    }
+
     uint8_t udpaddr[8] = {};
 };
 
@@ -207,11 +218,7 @@ TEST_F(PollTest, AnErrorEndsTheSessionEvenWithNoSlotLeft) {
 TEST_F(PollTest, NoAnnounceAnswerTimesOutAfterThreeSeconds) {
     ASSERT_TRUE(client->announce());
     const uint32_t sent = next().at;
-    const std::vector<Event> events = pollFor(3500);
-    ASSERT_EQ(codes(events), (std::vector<int32_t>{E_QELEV_ERROR, E_QELEV_DISCONNECTED, E_QELEV_SEND_TCP}));
-    EXPECT_EQ(events[0].text, "No response from server");
-    EXPECT_GE(events[0].at - sent, kAnnounceTimeoutMs);
-    EXPECT_LT(events[0].at - sent, kAnnounceTimeoutMs + kTickMs);
+    expectTimeout(pollFor(3500), sent, kAnnounceTimeoutMs, "No response from server");
 }
 
 TEST_F(PollTest, AnAnnounceAnswerOverUdpIsIgnoredAndTheRequestTimesOut) {
@@ -229,11 +236,7 @@ TEST_F(PollTest, NoConnectAnswerTimesOutAfterOneHundredSeconds) {
     const uint32_t sent = next().at;
     EXPECT_TRUE(pollFor(60000).empty());
     receive(serverPacket(E_QELPT_CONNECT_TO, E_QELPS_TRYING));
-    const std::vector<Event> events = pollFor(41000);
-    ASSERT_EQ(codes(events), (std::vector<int32_t>{E_QELEV_ERROR, E_QELEV_DISCONNECTED, E_QELEV_SEND_TCP}));
-    EXPECT_EQ(events[0].text, "Service unavailable");
-    EXPECT_GE(events[0].at - sent, kConnectTimeoutMs);
-    EXPECT_LT(events[0].at - sent, kConnectTimeoutMs + kTickMs);
+    expectTimeout(pollFor(41000), sent, kConnectTimeoutMs, "Service unavailable");
 }
 
 TEST_F(PollTest, RequestsWaitWhileTheTransportIsChosen) {

@@ -118,7 +118,7 @@ TEST_F(ReceiveTest, ADatagramNeverLandsInsideAPendingTcpPacket) {
     // A datagram whose second packet is cut off: that piece can never be completed.
     voice.insert(voice.end(), voice.begin(), voice.begin() + 20);
     receive(voice, true);
-    EXPECT_EQ(client->m_lastVoiceReceive, FakeClock::now);
+    EXPECT_EQ(client->lastVoiceReceive(), FakeClock::now);
     EXPECT_EQ(client->m_receiveFill, 10);
     receive(Bytes(netstate.begin() + 10, netstate.end()));
     EXPECT_EQ(client->m_receiveFill, 0);
@@ -219,11 +219,11 @@ TEST_F(ReceiveTest, TheServersDisconnectEndsTheSessionEvenWithNoSlotLeft) {
 TEST_F(ReceiveTest, VoiceOpensTheGateOnlyWhenConnected) {
     enter(E_QELCS_CONNECTING);
     receive(serverPacket(E_QELPT_RTP, E_QELPS_NONE, std::string(40, 'v')), true);
-    EXPECT_EQ(client->m_lastVoiceReceive, 0u);
+    EXPECT_EQ(client->lastVoiceReceive(), 0u);
     enter(E_QELCS_CONNECTED);
     // Too short for the voice path, but it still shows that the far end is sending.
     receive(serverPacket(E_QELPT_RTP, E_QELPS_NONE, "abcd"), true);
-    EXPECT_EQ(client->m_lastVoiceReceive, FakeClock::now);
+    EXPECT_EQ(client->lastVoiceReceive(), FakeClock::now);
 }
 
 TEST(UdpAddress, FollowsTheClassicAddressRules) {

@@ -1,0 +1,211 @@
+#include "session/audio/audio_path.h"
+
+#include <speex/speex_jitter.h>
+#include <webrtc/modules/interface/module_common_types.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "session/audio/audio_processor.h"
+#include "session/audio/audio_tap.h"
+#include "session/audio/voice_codec.h"
+
+namespace qel {
+
+namespace {
+
+constexpr int kFrameBytes = static_cast<int>(webrtc::AudioFrame::kMaxDataSizeSamples * sizeof(int16_t));
+static_assert(kFrameBytes == 7680, "the packet scratch is the frame's sample area");
+
+}  // namespace
+
+void AudioPath::JitterDeleter::operator()(JitterBuffer_* jitter) const noexcept {
+    jitter_buffer_destroy(jitter);
+}
+
+AudioPath::AudioPath(VoiceCodec& codec, AudioProcessor& processor)
+    : m_codec(codec), m_processor(processor), m_frame(new webrtc::AudioFrame) {
+    m_captureConverter.configure(kInternalRate, kInternalRate);
+    m_playbackConverter.configure(kInternalRate, kInternalRate);
+}
+
+AudioPath::~AudioPath() = default;
+
+int AudioPath::setup(int32_t rate, int32_t frames, int32_t latency) noexcept {
+    m_deviceRate = rate;
+    m_frames = frames;
+    m_captureConverter.configure(rate, kInternalRate);
+    m_playbackConverter.configure(kInternalRate, rate);
+    // The module takes delays of 0..500 ms; larger values only produce errors there.
+    const int64_t delay = static_cast<int64_t>(latency) * 1000 / rate;
+    m_streamDelayMs = static_cast<int>(std::clamp<int64_t>(delay, 0, 500));
+
+    m_jitter.reset();
+    const bool fifos = m_playback.allocate() && m_capture.allocate();
+    m_jitter.reset(jitter_buffer_init(kFrameSamples));
+    if (!fifos || !m_jitter) {
+        return 0;
+    }
+    resetJitter();
+    return 2;
+}
+
+void AudioPath::resetJitter() noexcept {
+    if (m_jitter) {
+        jitter_buffer_reset(m_jitter.get());
+        spx_int32_t margin = kJitterMargin;
+        jitter_buffer_ctl(m_jitter.get(), JITTER_BUFFER_SET_MARGIN, &margin);
+    }
+}
+
+void AudioPath::clear() noexcept {
+    m_playback.clear();
+    m_capture.clear();
+    m_captureConverter.clear();
+    m_playbackConverter.clear();
+    resetJitter();
+}
+
+void AudioPath::makeRoom(int needed) noexcept {
+    // The capture FIFO is full when nothing takes frames out of it (capture running
+    // while the session does not encode, or the device clock outrunning the poll
+    // clock). Then the OLDEST samples go: processed audio waiting to be encoded first,
+    // and only if that is not enough the oldest unprocessed audio. Fresh audio is worth
+    // more to a call than audio that is already seconds late.
+    const int excess = needed - m_capture.room();
+    if (excess > 0) {
+        m_capture.removeFront(excess);
+        m_droppedCapture.fetch_add(static_cast<uint64_t>(excess), std::memory_order_relaxed);
+    }
+}
+
+void AudioPath::capture(const int16_t* deviceIn, int n) noexcept {
+    makeRoom(std::min(m_captureConverter.maxOutputFor(n), SampleFifo::kCapacity));
+    const RateConverter::Result r =
+        m_captureConverter.convert(deviceIn, n, m_capture.writePosition(), m_capture.room());
+    m_capture.append(r.written);
+}
+
+int AudioPath::refillPlayback() noexcept {
+    int result = kJitterOk;
+    auto* scratch = reinterpret_cast<char*>(m_frame->data_);
+    JitterBufferPacket packet{};
+    packet.data = scratch;
+    packet.len = kFrameBytes;
+    int got = JITTER_BUFFER_MISSING;
+    if (m_jitter) {
+        got = jitter_buffer_get(m_jitter.get(), &packet, kFrameSamples, nullptr);
+        jitter_buffer_tick(m_jitter.get());
+    }
+    if (got == JITTER_BUFFER_OK) {
+        m_codec.decode(reinterpret_cast<const uint8_t*>(scratch), static_cast<int>(packet.len),
+                       m_playback.writePosition());
+    } else {
+        result = got;
+        m_codec.decode(nullptr, 0, m_playback.writePosition());  // concealment
+    }
+    m_playback.append(kFrameSamples);
+    return result;
+}
+
+void AudioPath::processBlock() noexcept {
+    webrtc::AudioFrame& frame = *m_frame;
+    prepareBlockFrame(frame);
+
+    // The far-end block that has just gone out to the device.
+    std::memcpy(frame.data_, m_playback.data(), kBlockSamples * sizeof(int16_t));
+    m_processor.analyzeReverse(frame);
+    m_playback.removeFront(kBlockSamples);
+
+    // The near-end block captured at the same pace. Capture is converted before
+    // playback in every buffer, so it is normally ahead; should it fall behind (a
+    // full FIFO lost unprocessed samples), the gap is filled with silence rather than
+    // processing samples that were never captured.
+    const int missing = kBlockSamples - m_capture.pending();
+    if (missing > 0) {
+        makeRoom(missing);
+        m_capture.appendSilence(missing);
+        m_paddedCapture.fetch_add(static_cast<uint64_t>(missing), std::memory_order_relaxed);
+    }
+    int16_t* block = m_capture.data() + m_capture.done();
+    std::memcpy(frame.data_, block, kBlockSamples * sizeof(int16_t));
+    m_processor.process(frame, m_streamDelayMs);
+    std::memcpy(block, frame.data_, kBlockSamples * sizeof(int16_t));
+    m_capture.markDone(kBlockSamples);
+    if (m_tap != nullptr) {
+        m_tap->processedAudio(block, kBlockSamples);
+    }
+}
+
+int AudioPath::process(const int16_t* deviceIn, int16_t* deviceOut, int n) noexcept {
+    if (!ready()) {
+        std::memset(deviceOut, 0, static_cast<size_t>(n) * sizeof(int16_t));
+        return kJitterOk;
+    }
+    capture(deviceIn, n);
+
+    int result = kJitterOk;
+    int produced = 0;
+    while (produced < n) {
+        if (m_playback.count() < kBlockSamples) {
+            const int got = refillPlayback();
+            if (got != kJitterOk) {
+                result = got;
+            }
+        }
+        const RateConverter::Result r = m_playbackConverter.convert(
+            m_playback.data() + m_playback.done(), m_playback.pending(), deviceOut + produced,
+            n - produced);
+        m_playback.markDone(r.used);
+        produced += r.written;
+        while (m_playback.done() >= kBlockSamples) {
+            processBlock();
+        }
+    }
+    return result;
+}
+
+int AudioPath::encodeStep(uint8_t* out) noexcept {
+    platform::SpinGuard guard(m_lock, static_cast<int32_t>(PathHolder::kEncoder));
+    if (!guard) {
+        countLockMiss();
+        return kNoFrame;
+    }
+    if (!ready() || m_capture.done() < kFrameSamples) {
+        return kNoFrame;
+    }
+    const int bytes = m_codec.encode(m_capture.data(), out, kMaxEncodedBytes);
+    // The frame leaves the FIFO whether or not the encoder delivered.
+    m_capture.removeFront(kFrameSamples);
+    return bytes;
+}
+
+bool AudioPath::queueFrame(const uint8_t* frame, int length, uint32_t sequence,
+                           int& available) noexcept {
+    available = 0;
+    if (!m_jitter) {
+        return false;
+    }
+    platform::SpinGuard guard(m_lock, static_cast<int32_t>(PathHolder::kReceive));
+    if (!guard) {
+        countLockMiss();
+        return false;
+    }
+    // The count is read under the lock: the jitter buffer's bookkeeping is not safe to
+    // read while the audio thread takes packets out of it.
+    spx_int32_t count = 0;
+    jitter_buffer_ctl(m_jitter.get(), JITTER_BUFFER_GET_AVAILABLE_COUNT, &count);
+    available = count;
+
+    JitterBufferPacket packet{};
+    packet.data = const_cast<char*>(reinterpret_cast<const char*>(frame));  // copied by the put
+    packet.len = static_cast<spx_uint32_t>(length);
+    packet.timestamp = sequence * kFrameSamples;
+    packet.span = kFrameSamples;
+    packet.sequence = static_cast<spx_uint16_t>(sequence & 0xFFFFu);
+    jitter_buffer_put(m_jitter.get(), &packet);
+    return true;
+}
+
+}  // namespace qel

@@ -1,0 +1,131 @@
+// The AudioPath: what lies between the device buffers and the codec frames.
+//
+//   device in --capture converter--> capture FIFO --processing module--> encoder
+//   device out <--playback converter-- playback FIFO <--decoder <-- jitter buffer
+//
+// Three threads of work meet here and are serialised by the path lock: the audio
+// callback (processing, holder 1), the poll tick (encoder step, holder 2) and the
+// receive path (queueing a received frame, holder 3). Set-up and clearing take no
+// lock: the caller runs them while none of the three runs.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "platform/spin_lock.h"
+#include "session/audio/rate_converter.h"
+#include "session/audio/sample_fifo.h"
+
+struct JitterBuffer_;
+
+namespace webrtc {
+class AudioFrame;
+}  // namespace webrtc
+
+namespace qel {
+
+class AudioProcessor;
+class AudioTap;
+class VoiceCodec;
+
+enum class PathHolder : int32_t { kAudioIO = 1, kEncoder = 2, kReceive = 3 };
+
+class AudioPath {
+public:
+    static constexpr int kInternalRate = 32000;
+    static constexpr int kFrameSamples = 640;
+    static constexpr int kBlockSamples = 320;
+    static constexpr int kMaxEncodedBytes = 1000;
+    static constexpr int kJitterMargin = 2;
+
+    // Results of the processing step, as the jitter buffer reports them.
+    static constexpr int kJitterOk = 0;
+    // Encoder step: no processed frame was waiting (or the lock stayed busy).
+    static constexpr int kNoFrame = -1;
+
+    AudioPath(VoiceCodec& codec, AudioProcessor& processor);
+    ~AudioPath();
+    AudioPath(const AudioPath&) = delete;
+    AudioPath& operator=(const AudioPath&) = delete;
+
+    // Device format. Returns 2 when set up, 0 when the jitter buffer (or a FIFO) could
+    // not be created. The caller has already handled "unchanged" and refused invalid
+    // values.
+    int setup(int32_t rate, int32_t frames, int32_t latency) noexcept;
+
+    // Empties both FIFOs, the converters' running state and the jitter buffer; keeps
+    // the device format.
+    void clear() noexcept;
+
+    bool ready() const noexcept { return m_capture.allocated() && m_playback.allocated(); }
+    int32_t deviceRate() const noexcept { return m_deviceRate; }
+    int32_t frames() const noexcept { return m_frames; }
+    int streamDelayMs() const noexcept { return m_streamDelayMs; }
+
+    platform::SpinLock& lock() noexcept { return m_lock; }
+
+    // Receives every processed capture block (null: none). Set while no audio runs.
+    void setTap(AudioTap* tap) noexcept { m_tap = tap; }
+
+    // The processing step; the caller holds the lock as PathHolder::kAudioIO.
+    // `deviceIn` and `deviceOut` hold `n` samples at the device rate. Returns 0 when
+    // every jitter-buffer get succeeded, else the last non-zero result.
+    // Real-time: allocates nothing, blocks on nothing.
+    int process(const int16_t* deviceIn, int16_t* deviceOut, int n) noexcept;
+
+    // Encoder step: when a whole processed frame waits, encodes it into `out` (room
+    // kMaxEncodedBytes) and takes it off the FIFO. Returns the encoded byte count (0
+    // when the encoder gave nothing; the frame is used up all the same), kNoFrame when
+    // no whole frame was waiting. Takes the lock as PathHolder::kEncoder; if the lock
+    // cannot be had, encodes nothing this time (kNoFrame).
+    int encodeStep(uint8_t* out) noexcept;
+
+    // Receive step's queueing: puts a deciphered frame into the jitter buffer under the
+    // lock (PathHolder::kReceive). `available` receives the jitter buffer's packet
+    // count from just before the put. False when there is no jitter buffer yet or the
+    // lock cannot be had; the frame is then dropped.
+    bool queueFrame(const uint8_t* frame, int length, uint32_t sequence, int& available) noexcept;
+
+    // Diagnostics (any thread, relaxed reads).
+    const SampleFifo& captureFifo() const noexcept { return m_capture; }
+    const SampleFifo& playbackFifo() const noexcept { return m_playback; }
+    uint64_t droppedCaptureSamples() const noexcept { return m_droppedCapture.load(std::memory_order_relaxed); }
+    uint64_t paddedCaptureSamples() const noexcept { return m_paddedCapture.load(std::memory_order_relaxed); }
+    uint32_t lockMisses() const noexcept { return m_lockMisses.load(std::memory_order_relaxed); }
+    void countLockMiss() noexcept { m_lockMisses.fetch_add(1, std::memory_order_relaxed); }
+
+private:
+    struct JitterDeleter {
+        void operator()(JitterBuffer_* jitter) const noexcept;
+    };
+
+    void capture(const int16_t* deviceIn, int n) noexcept;
+    int refillPlayback() noexcept;
+    void processBlock() noexcept;
+    void makeRoom(int needed) noexcept;
+    void resetJitter() noexcept;
+
+    platform::SpinLock m_lock;
+    int32_t m_deviceRate = 0;
+    int32_t m_frames = 0;
+    RateConverter m_captureConverter;
+    RateConverter m_playbackConverter;
+    int m_streamDelayMs = 0;
+    SampleFifo m_playback;
+    SampleFifo m_capture;
+    VoiceCodec& m_codec;
+    AudioProcessor& m_processor;
+    std::unique_ptr<JitterBuffer_, JitterDeleter> m_jitter;
+    // One frame object, made with the path: its 7,680-byte sample area takes each
+    // packet out of the jitter buffer, and it carries every 10-ms block through the
+    // processing module. Only the lock holder touches it.
+    std::unique_ptr<webrtc::AudioFrame> m_frame;
+    AudioTap* m_tap = nullptr;
+
+    std::atomic<uint64_t> m_droppedCapture{0};
+    std::atomic<uint64_t> m_paddedCapture{0};
+    std::atomic<uint32_t> m_lockMisses{0};
+};
+
+}  // namespace qel

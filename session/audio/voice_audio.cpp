@@ -1,0 +1,285 @@
+#include "session/audio/voice_audio.h"
+
+#include <speex/speex_jitter.h>
+
+#include <cstring>
+#include <new>
+
+#include "platform/clock.h"
+
+namespace qel {
+
+namespace {
+
+constexpr int kHeaderBytes = 16;
+
+// Float sample scaled to 16 bits: truncation toward zero, clamped, NaN as silence.
+int16_t toSample(float v) noexcept {
+    if (v >= 32767.0f) {
+        return 32767;
+    }
+    if (v <= -32768.0f) {
+        return -32768;
+    }
+    if (v != v) {
+        return 0;
+    }
+    return static_cast<int16_t>(v);
+}
+
+}  // namespace
+
+VoiceAudio::VoiceAudio(AudioLog& log) : m_log(log), m_path(m_codec, m_processor) {}
+
+VoiceAudio::~VoiceAudio() = default;
+
+void VoiceAudio::reset() noexcept {
+    m_receivedSinceReset = 0;
+    m_rxCount = 0;
+    m_txCount = 0;
+    m_pollTime = 0;
+    m_audioTime.store(0, std::memory_order_relaxed);
+    m_lastVoiceReceive.store(0, std::memory_order_release);
+    m_networkLoad = 0.0f;
+    m_audioLoad = 0.0f;
+    m_lastStatistics = platform::nowMs();
+
+    m_processor.reset(getFlag(1) != 0, getFlag(2) != 0, getFlag(3) != 0);
+    m_codec.reset();
+
+    if (!m_captureMix) {
+        m_captureMix.reset(new (std::nothrow) int16_t[kScratchSamples]);
+    }
+    if (!m_playbackScratch) {
+        m_playbackScratch.reset(new (std::nothrow) int16_t[kScratchSamples]);
+    }
+    if (m_captureMix) {
+        std::memset(m_captureMix.get(), 0, kScratchSamples * sizeof(int16_t));
+    }
+    if (m_playbackScratch) {
+        std::memset(m_playbackScratch.get(), 0, kScratchSamples * sizeof(int16_t));
+    }
+    m_path.clear();
+}
+
+int32_t VoiceAudio::audioSetup(int32_t rate, int32_t frames, int32_t latency) noexcept {
+    if (rate == m_deviceRate && frames == m_frames) {
+        return rate;  // same format: keep the buffered audio
+    }
+    // A rate of 0 or less would divide by zero in the converters, and a buffer larger
+    // than the scratch buffers would overrun them: refuse and keep the old format.
+    if (rate <= 0 || frames <= 0 || frames > kScratchSamples) {
+        return 0;
+    }
+    m_latency = latency;
+    m_deviceRate = rate;
+    m_frames = frames;
+    return m_path.setup(rate, frames, latency);
+}
+
+void VoiceAudio::mixCapture(const float* const* inputs, int n, float factor) noexcept {
+    int16_t* mix = m_captureMix.get();
+    const int frames = m_frames;
+    if (n == 0) {
+        std::memset(mix, 0, static_cast<size_t>(frames) * sizeof(int16_t));
+        return;
+    }
+    const float scale = factor * 32768.0f;
+    for (int k = 0; k < frames; ++k) {
+        float sum = 0.0f;
+        for (int c = 0; c < n; ++c) {
+            sum += inputs[c][k];
+        }
+        mix[k] = toSample(sum * scale);
+    }
+}
+
+bool VoiceAudio::audioIO(const float* const* inputs, int32_t inputCount, float inputGain,
+                         float* const* outputs, int32_t outputCount, float outputGain) noexcept {
+    if (m_deviceRate == 0 || m_frames == 0 || !m_captureMix || !m_playbackScratch) {
+        return false;
+    }
+    const uint32_t start = platform::nowMs();
+    const int frames = m_frames;
+
+    const float* in[kMaxChannels];
+    float* out[kMaxChannels];
+    int n = 0;
+    int m = 0;
+    for (int i = 0; inputs && i < inputCount && i < kMaxChannels; ++i) {
+        if (inputs[i]) {
+            in[n++] = inputs[i];
+        }
+    }
+    for (int i = 0; outputs && i < outputCount && i < kMaxChannels; ++i) {
+        if (outputs[i]) {
+            out[m++] = outputs[i];
+        }
+    }
+    float inputFactor = n > 0 ? inputGain / static_cast<float>(n) : 0.0f;
+    if (!(inputFactor >= 0.0f)) {
+        inputFactor = 0.0f;  // negative (or NaN) gain acts as 0
+    }
+    if (!(outputGain >= 0.0f)) {
+        outputGain = 0.0f;
+    }
+
+    bool silent = lastVoiceReceive() == 0;  // gate closed until the far end is heard
+    if (!silent) {
+        mixCapture(in, n, inputFactor);
+        int result = AudioPath::kJitterOk;
+        {
+            platform::SpinGuard guard(m_path.lock(), static_cast<int32_t>(PathHolder::kAudioIO));
+            if (guard) {
+                result = m_path.process(m_captureMix.get(), m_playbackScratch.get(), frames);
+            } else {
+                silent = true;
+                m_skippedBuffers.fetch_add(1, std::memory_order_relaxed);
+            }
+        }
+        if (!silent && result != AudioPath::kJitterOk) {
+            std::memset(m_playbackScratch.get(), 0, static_cast<size_t>(frames) * sizeof(int16_t));
+            reportJitter(result);
+        }
+        if (!silent && m_tap != nullptr) {
+            m_tap->deviceAudio(m_captureMix.get(), m_playbackScratch.get(), frames);
+        }
+    }
+
+    if (silent) {
+        for (int c = 0; c < m; ++c) {
+            std::memset(out[c], 0, static_cast<size_t>(frames) * sizeof(float));
+        }
+    } else if (m > 0) {
+        const float scale = outputGain * 0.000030517578125f;  // 2^-15
+        const int16_t* scratch = m_playbackScratch.get();
+        for (int k = 0; k < frames; ++k) {
+            out[0][k] = static_cast<float>(scratch[k]) * scale;
+        }
+        for (int c = 1; c < m; ++c) {
+            std::memcpy(out[c], out[0], static_cast<size_t>(frames) * sizeof(float));
+        }
+    }
+    m_audioTime.fetch_add(platform::nowMs() - start, std::memory_order_relaxed);
+    return true;
+}
+
+void VoiceAudio::reportJitter(int result) noexcept {
+    if (result == JITTER_BUFFER_MISSING) {
+        m_log.logRepeated(kUnderrunSlot, 4, "Network underrun");
+    } else if (result == JITTER_BUFFER_INSERTION) {
+        m_log.logRepeated(kInsertionSlot, 4, "Jitter buffer packet inserted");
+    } else {
+        m_log.log(4, "JitterBuffer error %d", result);
+    }
+}
+
+bool VoiceAudio::setFlag(int32_t flag, bool on) noexcept {
+    const char* text = on ? "true" : "false";
+    switch (flag) {
+        case 1:
+            m_processor.enableEchoCancellation(on);
+            m_flags[0].store(on ? 1 : 0, std::memory_order_relaxed);
+            m_log.log(4, "setAEC1(%s)", text);
+            return true;
+        case 2:
+            m_processor.enableGainControl(on);
+            m_flags[1].store(on ? 1 : 0, std::memory_order_relaxed);
+            m_log.log(4, "setAGC(%s)", text);
+            return true;
+        case 3:
+            m_processor.enableNoiseSuppression(on);
+            m_flags[2].store(on ? 1 : 0, std::memory_order_relaxed);
+            m_log.log(4, "setNoiseSup(%s)", text);
+            return true;
+        default:
+            return false;
+    }
+}
+
+int32_t VoiceAudio::getFlag(int32_t flag) const noexcept {
+    if (flag < 1 || flag > 3) {
+        return 0;
+    }
+    return m_flags[flag - 1].load(std::memory_order_relaxed) != 0 ? 1 : 0;
+}
+
+int VoiceAudio::encodeBehindPrefix(uint8_t* payload) noexcept {
+    const int bytes = encodeStep(payload + VoiceCipher::kPrefixBytes);
+    if (bytes == kNoFrame) {
+        return kNoFrame;
+    }
+    m_cipher.sealBehindPrefix(payload, VoiceCipher::kPrefixBytes + static_cast<size_t>(bytes));
+    ++m_txCount;
+    return bytes;
+}
+
+int VoiceAudio::sealPayload(uint8_t* payload) noexcept {
+    const int bytes = encodeStep(payload + VoiceCipher::kPrefixBytes);
+    if (bytes <= 0) {
+        return 0;
+    }
+    const int length = static_cast<int>(m_cipher.seal(payload, static_cast<size_t>(bytes)));
+    ++m_txCount;
+    m_log.log(5, "Encoded RTP=%d", kHeaderBytes + length);
+    return length;
+}
+
+bool VoiceAudio::receiveStep(uint8_t* payload, int32_t length) noexcept {
+    m_log.log(5, "recv_rtp(%d)", length);
+    if (length < kMinPayloadBytes) {
+        return false;
+    }
+    const uint32_t sequence = VoiceCipher::sequenceOf(payload);
+    m_cipher.open(payload, static_cast<size_t>(length));
+    int available = 0;
+    if (!m_path.queueFrame(payload + VoiceCipher::kPrefixBytes,
+                           length - static_cast<int32_t>(VoiceCipher::kPrefixBytes), sequence,
+                           available)) {
+        return false;
+    }
+    if (++m_receivedSinceReset % kStatisticsEvery == 0) {
+        writeStatistics(available);
+    }
+    return true;
+}
+
+bool VoiceAudio::onAudioPacket(uint8_t* payload, int32_t length, uint32_t arrival) noexcept {
+    ++m_rxCount;
+    const bool queued = receiveStep(payload, length);
+    setLastVoiceReceive(arrival != 0 ? arrival : 1);
+    return queued;
+}
+
+void VoiceAudio::writeStatistics(int available) noexcept {
+    const uint32_t now = platform::nowMs();
+    // Two lines within the same millisecond would divide by zero and leave the
+    // smoothed loads infinite for good.
+    uint32_t elapsedMs = now - m_lastStatistics;
+    if (elapsedMs == 0) {
+        elapsedMs = 1;
+    }
+    const float elapsed = static_cast<float>(elapsedMs);
+    const uint32_t audioTime = m_audioTime.exchange(0, std::memory_order_relaxed);
+    m_networkLoad = (static_cast<float>(m_pollTime) / elapsed + m_networkLoad) * 0.5f;
+    m_audioLoad = (static_cast<float>(audioTime) / elapsed + m_audioLoad) * 0.5f;
+    m_log.log(4, "jb=%d, rx=%d tx=%d @%4.1fHz, nl=%4.1f%% al=%4.1f%% tl=%4.1f%%", available,
+              m_rxCount, m_txCount, static_cast<double>(m_txCount * 1000.0f / elapsed),
+              static_cast<double>(m_networkLoad * 100.0f), static_cast<double>(m_audioLoad * 100.0f),
+              static_cast<double>((m_networkLoad + m_audioLoad) * 100.0f));
+
+    const uint32_t skips = skippedBuffers();
+    const uint32_t misses = m_path.lockMisses();
+    if (skips != m_reportedSkips || misses != m_reportedMisses) {
+        m_log.log(2, "Audio path lock busy: %u device buffers skipped, %u frames not encoded or queued",
+                  skips - m_reportedSkips, misses - m_reportedMisses);
+        m_reportedSkips = skips;
+        m_reportedMisses = misses;
+    }
+    m_pollTime = 0;
+    m_rxCount = 0;
+    m_txCount = 0;
+    m_lastStatistics = now;
+}
+
+}  // namespace qel

@@ -1,0 +1,236 @@
+// A call between two real clients on one clock: the talker's device buffers go
+// through audioIO, its poll ticks hand out enciphered voice packets, the listener's
+// recvPacket queues them and its audioIO plays them. Everything the caller would do,
+// nothing of the pipeline replaced.
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "session/audio/tests/audio_test_support.h"
+#include "session/tests/session_test_support.h"
+
+namespace session::testing {
+namespace {
+
+constexpr int kRate = 48000;
+constexpr int kFrames = 512;
+constexpr int kTickSamples = kRate / 50;  // one poll tick at the device rate
+
+// A connected client holding `key`, as after a real ANNOUNCE answer.
+std::unique_ptr<VoiceClient> connectedClient(const std::string& key) {
+    auto client = VoiceClient::create();
+    client->setTimeSource(FakeClock::source());
+    client->log().setLevel(5);
+    EXPECT_EQ(client->audioSetup(kRate, kFrames, 960), 2);
+    EXPECT_TRUE(client->announce());
+    PollEvent event;
+    EXPECT_TRUE(client->poll(event));  // the ANNOUNCE goes out
+    const auto answer = serverPacket(E_QELPT_ANNOUNCE, E_QELPS_OK, "udpaddr:127.0.0.1:4000\nenckey:" + key + "\n");
+    client->recvPacket(answer.data(), answer.size(), false);
+    EXPECT_EQ(client->state(), E_QELCS_ANNOUNCED);
+    client->enterState(E_QELCS_CONNECTED);
+    client->m_udpUsable = 1;
+    EXPECT_TRUE(client->poll(event));
+    EXPECT_EQ(event.code, E_QELEV_CONNECTED);
+    return client;
+}
+
+struct Call {
+    std::vector<float> played;  // the listener's first output channel
+    int packets = 0;            // voice packets from talker to listener
+    std::vector<std::string> listenerLog;
+};
+
+// Polls `from` until it has nothing more this tick, delivering its voice packets to
+// `to`. Returns the number delivered.
+int deliver(VoiceClient& from, VoiceClient& to) {
+    int n = 0;
+    PollEvent event;
+    while (from.poll(event)) {
+        EXPECT_EQ(event.code, E_QELEV_SEND_UDP);
+        EXPECT_EQ(event.data[10], E_QELPT_RTP);
+        to.recvPacket(event.data, static_cast<size_t>(event.length), true);
+        ++n;
+    }
+    return n;
+}
+
+// `signal` spoken into the talker; both ends run their device buffers and poll ticks
+// on the shared clock. The talker hears the listener too (it is a two-way call), and
+// the server's first packet opens the talker's audio gate.
+Call runCall(const std::vector<float>& signal, VoiceClient& talker, VoiceClient& listener) {
+    Call call;
+    const uint32_t start = FakeClock::now;
+    // The server's first voice packet (an empty frame): no audio is captured before one.
+    const auto first = serverPacket(E_QELPT_RTP, E_QELPS_NONE, std::string(10, '\0'));
+    talker.recvPacket(first.data(), first.size(), true);
+
+    std::vector<float> silence(kFrames, 0.0f), discard(kFrames), out(kFrames), out2(kFrames);
+    int tick = 0;
+    for (size_t at = 0; at + kFrames <= signal.size(); at += kFrames) {
+        for (; static_cast<size_t>(tick) * kTickSamples <= at; ++tick) {
+            FakeClock::now = start + static_cast<uint32_t>(tick) * 20;
+            call.packets += deliver(talker, listener);
+            deliver(listener, talker);
+        }
+        const float* talkerIn[1] = {signal.data() + at};
+        float* talkerOut[1] = {discard.data()};
+        EXPECT_TRUE(talker.audioIO(talkerIn, 1, 1.0f, talkerOut, 1, 1.0f));
+        const float* listenerIn[2] = {nullptr, silence.data()};
+        float* listenerOut[2] = {out.data(), out2.data()};
+        EXPECT_TRUE(listener.audioIO(listenerIn, 2, 1.0f, listenerOut, 2, 1.0f));
+        EXPECT_EQ(out, out2);
+        call.played.insert(call.played.end(), out.begin(), out.end());
+    }
+    for (auto lines = messages(listener); !lines.empty(); lines = messages(listener)) {
+        call.listenerLog.insert(call.listenerLog.end(), lines.begin(), lines.end());
+    }
+    return call;
+}
+
+class VoiceCallTest : public ::testing::Test {
+protected:
+    void SetUp() override { FakeClock::now = 500000; }
+
+    // The talker's processing (echo canceller, gain control, noise suppressor) off, so
+    // the levels that arrive are the levels spoken: the noise suppressor would take
+    // steady tones for noise, and the gain control would move every level.
+    static void plainTalker(VoiceClient& talker) {
+        for (int flag = 1; flag <= 3; ++flag) {
+            EXPECT_TRUE(talker.setAudioFlag(flag, false));
+            EXPECT_EQ(talker.getAudioFlag(flag), 0);
+        }
+    }
+};
+
+TEST_F(VoiceCallTest, MultiToneCrossesFromOneClientToTheOtherAtItsLevels) {
+    auto talker = connectedClient(kKey);
+    auto listener = connectedClient(kKey);
+    plainTalker(*talker);
+    const auto signal = qeltest::multiTone(kRate, 4.0);
+    const Call call = runCall(signal, *talker, *listener);
+
+    // 4 s is 200 frames; the pipeline holds a few back.
+    std::printf("%d voice packets crossed\n", call.packets);
+    EXPECT_GE(call.packets, 195);
+    EXPECT_LE(call.packets, 200);
+
+    const size_t from = 2 * kRate;
+    const size_t n = kRate;  // 1 s: the tones fall on whole bins
+    for (double f : qeltest::kToneFrequencies) {
+        const double db = 10.0 * std::log10(qeltest::tonePower(call.played, kRate, from, n, f) /
+                                            qeltest::tonePower(signal, kRate, from, n, f));
+        std::printf("tone %.0f Hz: %+.2f dB at the listener\n", f, db);
+        EXPECT_NEAR(db, 0.0, 1.5) << f;
+    }
+    double best = 0.0;
+    const size_t lag = qeltest::alignByCorrelation(signal, call.played, from, kRate / 4, kRate / 5, best);
+    std::printf("waveform correlation %.4f after a delay of %zu samples (%.1f ms)\n", best, lag,
+                lag * 1000.0 / kRate);
+    EXPECT_GT(best, 0.9);
+    // Capture to the next tick, one frame to encode, the jitter buffer's margin and
+    // the device buffers: well under 150 ms in all.
+    EXPECT_LT(lag, static_cast<size_t>(kRate * 15 / 100));
+
+    // The listener's statistics line, every 50 received packets.
+    int lines = 0;
+    for (const std::string& line : call.listenerLog) {
+        lines += line.rfind("jb=", 0) == 0 ? 1 : 0;
+    }
+    EXPECT_EQ(lines, call.packets / 50);
+}
+
+// The fault the cipher must not have: a listener keyed differently hears noise, not
+// the talker. (Both directions share one keystream definition, so a cipher that did
+// nothing would pass the test above.)
+TEST_F(VoiceCallTest, AListenerWithAnotherKeyDoesNotHearTheTalker) {
+    auto talker = connectedClient(kKey);
+    auto listener = connectedClient("ZYXWVUTSRQPONMLKJIHGFEDCBA987654");
+    plainTalker(*talker);
+    const auto signal = qeltest::multiTone(kRate, 3.0);
+    const Call call = runCall(signal, *talker, *listener);
+    EXPECT_GE(call.packets, 140);
+    double best = 0.0;
+    qeltest::alignByCorrelation(signal, call.played, kRate, kRate / 4, kRate / 5, best);
+    std::printf("correlation under the wrong key: %.4f\n", best);
+    EXPECT_LT(best, 0.3);
+}
+
+TEST_F(VoiceCallTest, RecordersTakeTheCallFromTheAudioThreadAndTheTicksWriteIt) {
+    auto talker = connectedClient(kKey);
+    auto listener = connectedClient(kKey);
+    plainTalker(*talker);
+    const auto dir = std::filesystem::temp_directory_path();
+    const std::string device = (dir / "voice_call_device.wav").string();
+    const std::string processed = (dir / "voice_call_processed.wav").string();
+    ASSERT_TRUE(talker->record(device.c_str()));
+    ASSERT_TRUE(talker->recordpost(processed.c_str()));
+    const auto signal = qeltest::multiTone(kRate, 2.0);
+    runCall(signal, *talker, *listener);
+    EXPECT_TRUE(talker->disconnect());
+
+    auto samples = [](const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::vector<int16_t> out((bytes.size() - 44) / 2);
+        std::memcpy(out.data(), bytes.data() + 44, out.size() * 2);
+        uint32_t dataBytes = 0;
+        std::memcpy(&dataBytes, bytes.data() + 40, 4);
+        EXPECT_EQ(dataBytes, bytes.size() - 44) << path;
+        return out;
+    };
+    // Device file: captured (left) and played (right) per device buffer, 187 buffers
+    // of 2 s, less the ones before the gate opened.
+    const auto stereo = samples(device);
+    const size_t frames = stereo.size() / 2;
+    std::printf("device recording: %zu frames, processed recording: %zu samples\n", frames,
+                samples(processed).size());
+    EXPECT_GE(frames, static_cast<size_t>(180 * kFrames));
+    EXPECT_LE(frames, signal.size());
+    // The left channel is the capture exactly as mixed: 16-bit copies of the signal.
+    const size_t offset = signal.size() / kFrames * kFrames - frames;
+    for (size_t i = 1000; i < 1010; ++i) {
+        EXPECT_NEAR(stereo[2 * i] / 32768.0, signal[offset + i], 1.0 / 32768 + 1e-6) << i;
+    }
+    // Processed file: the capture at 32 kHz after the module, as much of it as was
+    // processed (two thirds of the device samples).
+    const auto mono = samples(processed);
+    EXPECT_NEAR(static_cast<double>(mono.size()), frames * 2.0 / 3.0, 2000.0);
+    std::vector<float> asFloat(mono.begin(), mono.end());
+    const double sent = qeltest::tonePower(signal, kRate, kRate / 2, kRate / 2, 470.0);
+    const double kept = qeltest::tonePower(asFloat, 32000, 16000, 16000, 470.0) / (32768.0 * 32768.0);
+    EXPECT_NEAR(10.0 * std::log10(kept / sent), 0.0, 1.0);
+    std::filesystem::remove(device);
+    std::filesystem::remove(processed);
+}
+
+TEST_F(VoiceCallTest, AudioEntryPointsRefuseWhatTheyCannotUse) {
+    auto client = VoiceClient::create();
+    float buffer[kFrames] = {0.5f};
+    float* outputs[1] = {buffer};
+    EXPECT_FALSE(client->audioIO(nullptr, 0, 1.0f, outputs, 1, 1.0f));
+    EXPECT_EQ(buffer[0], 0.5f) << "untouched before audioSetup";
+    EXPECT_EQ(client->audioSetup(0, kFrames, 0), 0);
+    EXPECT_EQ(client->audioSetup(-8000, kFrames, 0), 0);
+    EXPECT_EQ(client->deviceRate(), 0u);
+    EXPECT_EQ(client->audioSetup(44100, kFrames, 0), 2);
+    EXPECT_EQ(client->audioSetup(44100, kFrames, 512), 44100);
+    EXPECT_FALSE(client->setAudioFlag(4, true));
+    EXPECT_EQ(client->getAudioFlag(0), 0);
+    for (int flag = 1; flag <= 3; ++flag) {
+        EXPECT_EQ(client->getAudioFlag(flag), 1) << "on in a new client";
+    }
+    EXPECT_TRUE(client->setAudioFlag(2, false));
+    client->reset();
+    EXPECT_EQ(client->getAudioFlag(2), 0) << "flags survive a reset";
+    EXPECT_EQ(client->deviceRate(), 44100u) << "so does the device format";
+    // The gate is shut again: silence out, nothing captured.
+    EXPECT_TRUE(client->audioIO(nullptr, 0, 1.0f, outputs, 1, 1.0f));
+    EXPECT_EQ(buffer[0], 0.0f);
+}
+
+}  // namespace
+}  // namespace session::testing

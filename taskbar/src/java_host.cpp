@@ -1,0 +1,78 @@
+#include "taskbar/src/java_host.h"
+
+#include <atomic>
+#include <cstdio>
+
+#include "taskbar/src/jni_refs.h"
+
+namespace taskbar {
+namespace {
+
+// Written by the load hook and _init before the pipe server thread that reads them is
+// started; the target is atomic because a later _init may replace it while the
+// server thread runs.
+JavaVM* g_vm = nullptr;
+jclass g_hostClass = nullptr;
+jmethodID g_onJumpListClick = nullptr;
+std::atomic<jobject> g_target{nullptr};
+
+}  // namespace
+
+jint bindToVirtualMachine(JavaVM* vm) {
+    g_vm = vm;
+    JNIEnv* env = nullptr;
+    jint rc = vm->GetEnv(reinterpret_cast<void**>(&env), kJniVersion);
+    if (rc == JNI_EDETACHED) {
+        JavaVMAttachArgs args{kJniVersion, nullptr, nullptr};
+        rc = vm->AttachCurrentThreadAsDaemon(reinterpret_cast<void**>(&env), &args);
+    }
+    if (rc != JNI_OK || env == nullptr) {
+        std::printf("Failed to obtain a JNI environment (%ld)\n", static_cast<long>(rc));
+        return kJniVersion;
+    }
+    g_hostClass = env->FindClass(kHostClassName);
+    if (g_hostClass != nullptr) {
+        g_onJumpListClick = env->GetMethodID(g_hostClass, "onJumpListClick", "(Ljava/lang/String;)V");
+    }
+    if (env->ExceptionOccurred() != nullptr) {
+        env->ExceptionDescribe();
+    }
+    return kJniVersion;
+}
+
+void setCallbackTarget(JNIEnv* env, jobject target) {
+    g_target.store(env->NewGlobalRef(target));
+}
+
+JNIEnv* environmentOfThisThread() {
+    if (g_vm == nullptr) {
+        return nullptr;
+    }
+    JNIEnv* env = nullptr;
+    jint rc = g_vm->GetEnv(reinterpret_cast<void**>(&env), kJniVersion);
+    if (rc == JNI_EDETACHED) {
+        JavaVMAttachArgs args{kJniVersion, nullptr, nullptr};
+        rc = g_vm->AttachCurrentThreadAsDaemon(reinterpret_cast<void**>(&env), &args);
+    }
+    return rc == JNI_OK ? env : nullptr;
+}
+
+void callOnJumpListClick(JNIEnv* env, const char* modifiedUtf8) {
+    const jobject target = g_target.load();
+    if (target == nullptr || g_onJumpListClick == nullptr) {
+        std::printf("No Java object to hand the command line to\n");
+        return;
+    }
+    LocalRef<jstring> text(env, env->NewStringUTF(modifiedUtf8));
+    if (!text) {
+        // NewStringUTF failed (out of memory) and left an exception behind.
+        env->ExceptionDescribe();
+        return;
+    }
+    env->CallVoidMethod(target, g_onJumpListClick, text.get());
+    if (env->ExceptionCheck()) {
+        env->ExceptionDescribe();
+    }
+}
+
+}  // namespace taskbar

@@ -1,0 +1,71 @@
+// The native methods of com.zephra.client.platform.windows.taskbar
+// .WindowsTaskbarOperationsImpl and the library's load hook. Nothing here throws into
+// Java: failures are printed and the operation goes on where it can.
+#include "taskbar/src/jni_exports.h"
+
+#include <cstdio>
+
+#include "taskbar/src/component_window.h"
+#include "taskbar/src/java_host.h"
+#include "taskbar/src/java_string.h"
+#include "taskbar/src/jump_list.h"
+#include "taskbar/src/pipe_server.h"
+#include "taskbar/src/taskbar_window.h"
+
+using namespace taskbar;
+
+extern "C" {
+
+JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM* vm, void*) { return bindToVirtualMachine(vm); }
+
+JNIEXPORT void JNICALL TASKBAR_METHOD(_1init)(JNIEnv* env, jobject self, jstring) {
+    // The argument carries nothing the library needs.
+    initialiseProcessIdentity();
+    setCallbackTarget(env, self);
+    startPipeServer();
+}
+
+JNIEXPORT void JNICALL TASKBAR_METHOD(_1setOverlay)(JNIEnv* env, jobject, jobject component, jstring library,
+                                                    jint iconNumber) {
+    const auto libraryName = copyJavaString(env, library);
+    HWND window = findComponentWindow(env, component);
+    setOverlay(window, libraryName, static_cast<int>(iconNumber));
+}
+
+JNIEXPORT jint JNICALL TASKBAR_METHOD(_1clearOverlay)(JNIEnv* env, jobject, jobject component) {
+    return static_cast<jint>(clearOverlay(findComponentWindow(env, component)));
+}
+
+JNIEXPORT void JNICALL TASKBAR_METHOD(_1flashWindow)(JNIEnv* env, jobject, jobject component) {
+    flashWindow(findComponentWindow(env, component));
+}
+
+JNIEXPORT jint JNICALL TASKBAR_METHOD(_1getVersionNumber)(JNIEnv*, jobject) { return 2; }
+
+JNIEXPORT void JNICALL TASKBAR_METHOD(_1addToJumpList)(JNIEnv* env, jobject, jstring label, jstring arguments,
+                                                       jstring category, jstring iconLibrary, jint iconIndex) {
+    JumpListEntry entry;
+    entry.label = copyJavaString(env, label);  // no label: a separator
+    auto argumentsText = copyJavaString(env, arguments);
+    auto categoryText = copyJavaString(env, category);
+    auto iconLibraryText = copyJavaString(env, iconLibrary);
+    if (entry.label && (!argumentsText || !categoryText || !iconLibraryText)) {
+        std::printf("Jump list entry refused: arguments, category and icon library must not be null\n");
+        return;
+    }
+    if (entry.label) {
+        entry.arguments = std::move(*argumentsText);
+        entry.category = std::move(*categoryText);
+        entry.iconLibrary = std::move(*iconLibraryText);
+        entry.iconIndex = static_cast<int>(iconIndex);
+    }
+    addJumpListEntry(std::move(entry));
+}
+
+JNIEXPORT void JNICALL TASKBAR_METHOD(_1addSeparatorToJumpList)(JNIEnv*, jobject) { addJumpListSeparator(); }
+
+JNIEXPORT void JNICALL TASKBAR_METHOD(_1clearJumpList)(JNIEnv*, jobject) { clearJumpList(); }
+
+JNIEXPORT void JNICALL TASKBAR_METHOD(_1close)(JNIEnv*, jobject) { closeJumpList(); }
+
+}  // extern "C"

@@ -1,0 +1,335 @@
+// The command pipe served by Taskelle, with Hushlet.exe and test clients at the other
+// end and the test virtual machine recording onJumpListClick.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/win32_handle.h"
+#include "support/output_capture.h"
+#include "support/taskelle_library.h"
+#include "support/test_jvm.h"
+
+namespace taskbar_test {
+namespace {
+
+const wchar_t* const kPipe = L"\\\\.\\pipe\\zephracommspipe";
+
+std::wstring programDirectory() {
+    wchar_t path[MAX_PATH];
+    const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring dir(path, n);
+    return dir.substr(0, dir.find_last_of(L'\\'));
+}
+
+// Runs Hushlet.exe with `arguments` after its name; its exit code and run time.
+DWORD runHushlet(const std::wstring& arguments, DWORD* elapsedMs = nullptr) {
+    std::wstring commandLine = L"\"" + programDirectory() + L"\\Hushlet.exe\" " + arguments;
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    const DWORD start = GetTickCount();
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        return 0xDEAD;
+    }
+    platform::UniqueHandle process(pi.hProcess);
+    platform::UniqueHandle thread(pi.hThread);
+    WaitForSingleObject(pi.hProcess, 60000);
+    if (elapsedMs != nullptr) {
+        *elapsedMs = GetTickCount() - start;
+    }
+    DWORD code = 0xDEAD;
+    GetExitCodeProcess(pi.hProcess, &code);
+    return code;
+}
+
+// A test client in message mode; waits up to about five seconds for the server.
+platform::UniqueFileHandle connectClient() {
+    for (int i = 0; i < 250; ++i) {
+        platform::UniqueFileHandle pipe(
+            CreateFileW(kPipe, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        if (pipe) {
+            DWORD mode = PIPE_READMODE_MESSAGE;
+            SetNamedPipeHandleState(pipe.get(), &mode, nullptr, nullptr);
+            return pipe;
+        }
+        if (!WaitNamedPipeW(kPipe, 200)) {
+            Sleep(20);
+        }
+    }
+    return {};
+}
+
+bool sendBytes(HANDLE pipe, const void* data, DWORD bytes) {
+    DWORD written = 0;
+    return WriteFile(pipe, data, bytes, &written, nullptr) && written == bytes;
+}
+
+bool sendText(HANDLE pipe, const std::u16string& text) {
+    return sendBytes(pipe, text.c_str(), static_cast<DWORD>((text.size() + 1) * 2));
+}
+
+// Reads one reply; true when it is the empty message.
+bool receiveEmptyReply(HANDLE pipe) {
+    char buffer[64];
+    DWORD read = 1;
+    return ReadFile(pipe, buffer, sizeof(buffer), &read, nullptr) && read == 0;
+}
+
+std::vector<std::u16string> clickTexts() {
+    std::vector<std::u16string> texts;
+    for (const ClickCall& call : testJvm().clicks()) {
+        texts.push_back(call.text);
+    }
+    return texts;
+}
+
+// Runs before the server is started (the suites run in the order they appear).
+TEST(HushletWithoutServer, ExitsAtOnceWithCodeZero) {
+    ASSERT_FALSE(WaitNamedPipeW(kPipe, 0)) << "a command pipe server is already running";
+    DWORD elapsed = 0;
+    EXPECT_EQ(runHushlet(L"--open x", &elapsed), 0u);
+    EXPECT_LT(elapsed, 10000u);
+}
+
+int g_attachesBeforeServer = 0;
+bool g_serverStarted = false;
+
+void startServer() {
+    if (!g_serverStarted) {
+        TestJvm& jvm = testJvm();
+        g_attachesBeforeServer = jvm.attaches;
+        taskelle().init(jvm.env(), jvm.hostObject(), jvm.newString(u""));
+        g_serverStarted = true;
+    }
+}
+
+std::size_t countOf(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+// Runs while no server is up: another process's single-instance pipe of the same
+// name makes every CreateNamedPipeW of the server fail.
+TEST(PipeServerStart, RetriesAfterAPauseWhileNoInstanceCanBeMade) {
+    ASSERT_TRUE(taskelle().complete());
+    platform::UniqueFileHandle squatter(CreateNamedPipeW(kPipe, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE, 1, 512, 512,
+                                                         0, nullptr));
+    ASSERT_TRUE(squatter);
+    std::string printed;
+    {
+        OutputCapture output;
+        startServer();
+        Sleep(2500);
+        printed = output.out();
+    }
+    // A message about once a second: neither silent nor spinning.
+    const std::size_t failures = countOf(printed, "CreateNamedPipe failed with ");
+    EXPECT_GE(failures, 2u) << printed;
+    EXPECT_LE(failures, 4u) << printed;
+    squatter.reset();
+
+    // Once the name is free the server makes its instance and serves.
+    auto client = connectClient();
+    ASSERT_TRUE(client);
+    ASSERT_TRUE(sendText(client.get(), u"served at last"));
+    EXPECT_TRUE(receiveEmptyReply(client.get()));
+    EXPECT_EQ(testJvm().clicks().back().text, u"served at last");
+}
+
+class PipeServer : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        ASSERT_TRUE(taskelle().complete());
+        startServer();
+        for (int i = 0; i < 100 && !WaitNamedPipeW(kPipe, 100); ++i) {
+            Sleep(50);
+        }
+    }
+    void SetUp() override {
+        jvm.clearClicks();
+        jvm.setCallDurationMs(0);
+        jvm.throwOn(u"");
+    }
+
+    TestJvm& jvm = testJvm();
+};
+
+TEST_F(PipeServer, HushletRelaysItsArgumentsExactlyAndWaitsForTheCall) {
+    EXPECT_EQ(runHushlet(L"  --open \"C:\\My Files\\a  b.txt\"   last  "), 0u);
+    // No waiting: the reply, and so Hushlet's exit, comes after the call returned.
+    EXPECT_EQ(clickTexts(), (std::vector<std::u16string>{u"--open \"C:\\My Files\\a  b.txt\"   last  "}));
+    EXPECT_EQ(runHushlet(L""), 0u);
+    EXPECT_EQ(clickTexts().back(), u"");
+    EXPECT_EQ(jvm.liveLocalStrings, 0);
+}
+
+TEST_F(PipeServer, HushletWithAnOverlongCommandLineIsRefusedAndStillExitsZero) {
+    EXPECT_EQ(runHushlet(std::wstring(5000, L'x')), 0u);
+    EXPECT_EQ(runHushlet(L"next"), 0u);
+    EXPECT_EQ(clickTexts(), (std::vector<std::u16string>{u"next"}));
+}
+
+TEST_F(PipeServer, TwoRequestsOnOneConnectionGiveTwoCallsAndTwoReplies) {
+    auto client = connectClient();
+    ASSERT_TRUE(client);
+    ASSERT_TRUE(sendText(client.get(), u"a much longer first request"));
+    EXPECT_TRUE(receiveEmptyReply(client.get()));
+    // The second request comes without its zero unit: its text must end where its
+    // bytes end, not run on into what is left of the first one in the server's buffer.
+    ASSERT_TRUE(sendBytes(client.get(), u"abc", 6));
+    EXPECT_TRUE(receiveEmptyReply(client.get()));
+    EXPECT_EQ(clickTexts(), (std::vector<std::u16string>{u"a much longer first request", u"abc"}));
+}
+
+TEST_F(PipeServer, OverlongRequestClosesTheConnectionWithoutACall) {
+    auto client = connectClient();
+    ASSERT_TRUE(client);
+    const std::vector<char> request(9000, 'a');
+    sendBytes(client.get(), request.data(), static_cast<DWORD>(request.size()));
+    char buffer[16];
+    DWORD read = 0;
+    EXPECT_FALSE(ReadFile(client.get(), buffer, sizeof(buffer), &read, nullptr));
+    EXPECT_TRUE(jvm.clicks().empty());
+
+    // An overlong request that is already waiting when the server starts its next
+    // read (the client sends it before taking the reply to its first) ends the
+    // connection just the same, and only once.
+    {
+        jvm.setCallDurationMs(200);
+        OutputCapture output;
+        auto eager = connectClient();
+        ASSERT_TRUE(eager);
+        ASSERT_TRUE(sendText(eager.get(), u"first"));
+        sendBytes(eager.get(), request.data(), static_cast<DWORD>(request.size()));
+        // The reply to "first" may be lost with the connection (a disconnect drops
+        // what the client has not read); after it, the pipe is closed.
+        receiveEmptyReply(eager.get());
+        EXPECT_FALSE(ReadFile(eager.get(), buffer, sizeof(buffer), &read, nullptr));
+        EXPECT_EQ(output.out(), "");
+        jvm.setCallDurationMs(0);
+    }
+    EXPECT_EQ(clickTexts(), (std::vector<std::u16string>{u"first"}));
+    jvm.clearClicks();
+
+    // The largest request that fits still gets through.
+    auto next = connectClient();
+    ASSERT_TRUE(next);
+    ASSERT_TRUE(sendText(next.get(), std::u16string(4095, u'y')));
+    EXPECT_TRUE(receiveEmptyReply(next.get()));
+    ASSERT_EQ(jvm.clicks().size(), 1u);
+    EXPECT_EQ(jvm.clicks()[0].text.size(), 4095u);
+}
+
+TEST_F(PipeServer, ClientThatLeavesWithoutSendingCausesNoCall) {
+    {
+        auto client = connectClient();
+        ASSERT_TRUE(client);
+    }
+    auto next = connectClient();
+    ASSERT_TRUE(next);
+    ASSERT_TRUE(sendText(next.get(), u"after"));
+    EXPECT_TRUE(receiveEmptyReply(next.get()));
+    EXPECT_EQ(clickTexts(), (std::vector<std::u16string>{u"after"}));
+}
+
+TEST_F(PipeServer, ClientsAtOnceAreAllServedOneCallAtATimeOnOneThread) {
+    jvm.setCallDurationMs(20);
+    constexpr int kClients = 4;
+    constexpr int kRequests = 3;
+    std::vector<std::thread> clients;
+    std::atomic<int> replies{0};
+    for (int c = 0; c < kClients; ++c) {
+        clients.emplace_back([c, &replies] {
+            auto client = connectClient();
+            for (int r = 0; client && r < kRequests; ++r) {
+                const std::u16string text = u"client " + std::u16string(1, char16_t(u'0' + c)) + u" request " +
+                                            std::u16string(1, char16_t(u'0' + r));
+                if (sendText(client.get(), text) && receiveEmptyReply(client.get())) {
+                    ++replies;
+                }
+            }
+        });
+    }
+    for (auto& t : clients) {
+        t.join();
+    }
+    EXPECT_EQ(replies, kClients * kRequests);
+    const auto calls = jvm.clicks();
+    ASSERT_EQ(calls.size(), static_cast<std::size_t>(kClients * kRequests));
+    EXPECT_EQ(jvm.maxConcurrentCalls, 1);
+    for (const ClickCall& call : calls) {
+        EXPECT_EQ(call.threadId, calls[0].threadId);
+        EXPECT_NE(call.threadId, GetCurrentThreadId());
+    }
+    // The server thread attached itself once, on its first request.
+    EXPECT_EQ(jvm.attaches, g_attachesBeforeServer + 1);
+}
+
+TEST_F(PipeServer, TextOutsideAsciiAndOutsideTheBmpArrivesUnchanged) {
+    const std::u16string texts[] = {u"caf\u00e9 \u00fc\u00df \u4e2d\u6587", u"smile \U0001F600 end",
+                                    u"\U00010348\U0001D11E"};
+    auto client = connectClient();
+    ASSERT_TRUE(client);
+    for (const auto& text : texts) {
+        ASSERT_TRUE(sendText(client.get(), text));
+        EXPECT_TRUE(receiveEmptyReply(client.get()));
+    }
+    EXPECT_EQ(clickTexts(), (std::vector<std::u16string>(std::begin(texts), std::end(texts))));
+}
+
+TEST_F(PipeServer, UnpairedSurrogateIsDeliveredAsTheEmptyString) {
+    auto client = connectClient();
+    ASSERT_TRUE(client);
+    const char16_t lone[] = {u'a', 0xD800, u'b', 0};
+    ASSERT_TRUE(sendBytes(client.get(), lone, sizeof(lone)));
+    EXPECT_TRUE(receiveEmptyReply(client.get()));
+    EXPECT_EQ(clickTexts(), (std::vector<std::u16string>{u""}));
+}
+
+TEST_F(PipeServer, ExceptionFromTheHostIsDescribedAndServingGoesOn) {
+    jvm.throwOn(u"boom");
+    const int described = jvm.describedExceptions;
+    auto client = connectClient();
+    ASSERT_TRUE(client);
+    ASSERT_TRUE(sendText(client.get(), u"boom"));
+    EXPECT_TRUE(receiveEmptyReply(client.get()));
+    ASSERT_TRUE(sendText(client.get(), u"fine"));
+    EXPECT_TRUE(receiveEmptyReply(client.get()));
+    EXPECT_EQ(clickTexts(), (std::vector<std::u16string>{u"boom", u"fine"}));
+    EXPECT_EQ(jvm.describedExceptions, described + 1);
+    EXPECT_FALSE(jvm.pendingException);
+}
+
+TEST_F(PipeServer, RemoteLookingClientIsRefused) {
+    wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1];
+    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+    ASSERT_TRUE(GetComputerNameW(computer, &size));
+    const std::wstring remoteName = std::wstring(L"\\\\") + computer + L"\\pipe\\zephracommspipe";
+    platform::UniqueFileHandle pipe(
+        CreateFileW(remoteName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    const DWORD error = GetLastError();
+    if (!pipe) {
+        if (error == ERROR_ACCESS_DENIED) {
+            SUCCEED();
+            return;
+        }
+        GTEST_SKIP() << "Wine cannot open a pipe by a network name here (error " << error
+                     << "), so a remote client cannot be shown";
+    }
+    ASSERT_TRUE(sendText(pipe.get(), u"from afar"));
+    const bool replied = receiveEmptyReply(pipe.get());
+    if (replied && !jvm.clicks().empty()) {
+        GTEST_SKIP() << "Wine treats a pipe opened by the computer's name as a local client";
+    }
+    EXPECT_TRUE(jvm.clicks().empty());
+}
+
+}  // namespace
+}  // namespace taskbar_test

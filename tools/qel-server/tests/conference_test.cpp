@@ -1,0 +1,157 @@
+// The conference service with the real cipher and codec: each participant hears the
+// others of its room, never itself, and each mix is enciphered with the listener's key.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+
+#include "tools/qel-server/server_core.h"
+#include "tools/qel-server/tests/test_packets.h"
+#include "tools/qel-server/tests/voice_caller.h"
+#include "tools/qel-server/voice_channels.h"
+
+namespace qelserver {
+namespace {
+
+using namespace session;
+using namespace qelserver::testing;
+
+class ConferenceTest : public ::testing::Test {
+  protected:
+    ConferenceTest()
+        : m_core(ServerOptions{}, UdpEndpoint{0x7F000001u, 9}, nullptr, makeVoiceChannelFactory()) {
+    }
+
+    // Announces on connection `c` and joins the conference with `pin`.
+    VoiceCaller& join(ConnId c, const char* pin, const char* service = "conference") {
+        m_core.tcpOpened(c, m_now);
+        feed(c, control(0, E_QELPT_ANNOUNCE));
+        auto out = m_core.takeOutput();
+        EXPECT_EQ(out.size(), 1u);
+        const ParsedPacket answer = parsePacket(out.at(0).bytes);
+        const uint32_t token = answer.header.token;
+        m_tokens[c] = token;
+        feed(c, control(token, E_QELPT_CONNECT_TO, {{E_FLD_SERVICE, service}, {E_FLD_PIN, pin}}));
+        out = m_core.takeOutput();
+        EXPECT_EQ(out.size(), 2u);
+        m_status = parsePacket(out.at(1).bytes).header.status;
+        m_callers[c] = std::make_unique<VoiceCaller>(token, answer.field(E_FLD_ENCKEY));
+        return *m_callers[c];
+    }
+
+    void feed(ConnId c, const std::vector<uint8_t>& bytes) {
+        m_core.tcpData(c, bytes.data(), bytes.size(), m_now);
+    }
+
+    // Advances 20 ms, mixes, and returns the voice packets per connection.
+    std::map<ConnId, std::vector<std::vector<uint8_t>>> step() {
+        m_now += 20;
+        m_core.tick(m_now);
+        std::map<ConnId, std::vector<std::vector<uint8_t>>> heard;
+        for (Outgoing& o : m_core.takeOutput()) {
+            if (readHeader(o.bytes.data()).type == E_QELPT_RTP) {
+                EXPECT_EQ(readHeader(o.bytes.data()).token, m_tokens[o.connection]);
+                heard[o.connection].push_back(std::move(o.bytes));
+            }
+        }
+        return heard;
+    }
+
+    ServerCore m_core;
+    uint64_t m_now = 1000;
+    uint8_t m_status = 0;
+    std::map<ConnId, uint32_t> m_tokens;
+    std::map<ConnId, std::unique_ptr<VoiceCaller>> m_callers;
+};
+
+TEST_F(ConferenceTest, EachParticipantHearsTheOthersOfItsRoomOnly) {
+    VoiceCaller& alice = join(1, "7");
+    ASSERT_EQ(m_status, E_QELPS_OK);
+    VoiceCaller& bob = join(2, "7");
+    VoiceCaller& carol = join(3, "8");  // another room
+    int checked = 0;
+    for (int frame = 0; frame < 25; ++frame) {
+        feed(1, alice.say(440));
+        feed(2, bob.say(1000));
+        feed(3, carol.say(700));
+        auto heard = step();
+        ASSERT_EQ(heard[1].size(), 1u);
+        ASSERT_EQ(heard[2].size(), 1u);
+        EXPECT_TRUE(heard[3].empty()) << "nobody else is in room 8";
+        // The sequence of what a listener receives counts from 0, as a client's does.
+        EXPECT_EQ(voiceSequence(heard[1][0].data()), static_cast<uint32_t>(frame));
+        const std::vector<int16_t> atAlice = alice.hear(heard[1][0]);
+        const std::vector<int16_t> atBob = bob.hear(heard[2][0]);
+        ASSERT_FALSE(atAlice.empty());
+        ASSERT_FALSE(atBob.empty());
+        if (frame < 5) {
+            continue;  // the codec's start-up
+        }
+        EXPECT_GT(tonePower(atAlice, 1000), 50 * tonePower(atAlice, 440)) << "frame " << frame;
+        EXPECT_GT(tonePower(atBob, 440), 50 * tonePower(atBob, 1000)) << "frame " << frame;
+        EXPECT_LT(tonePower(atAlice, 700), tonePower(atAlice, 1000) / 50) << "room 8 leaks";
+        ++checked;
+    }
+    EXPECT_EQ(checked, 20);
+}
+
+TEST_F(ConferenceTest, ThreeVoicesAreMixedAndALeaverIsNoLongerHeard) {
+    VoiceCaller& alice = join(1, "7");
+    VoiceCaller& bob = join(2, "7");
+    VoiceCaller& carol = join(3, "7");
+    for (int frame = 0; frame < 15; ++frame) {
+        feed(1, alice.say(440));
+        feed(2, bob.say(1000));
+        feed(3, carol.say(1500));
+        auto heard = step();
+        ASSERT_EQ(heard[1].size(), 1u);
+        const std::vector<int16_t> atAlice = alice.hear(heard[1][0]);
+        if (frame >= 5) {
+            // Both others, at comparable strength; not herself.
+            const double b = tonePower(atAlice, 1000);
+            const double c = tonePower(atAlice, 1500);
+            EXPECT_GT(b, 20 * tonePower(atAlice, 440));
+            EXPECT_GT(c, 20 * tonePower(atAlice, 440));
+            EXPECT_LT(b / c, 4.0);
+            EXPECT_GT(b / c, 0.25);
+        }
+    }
+    feed(3, control(m_tokens[3], E_QELPT_DISCONNECT));
+    double carolLeft = 0;
+    double bobStill = 0;
+    for (int frame = 0; frame < 10; ++frame) {
+        feed(1, alice.say(440));
+        feed(2, bob.say(1000));
+        auto heard = step();
+        EXPECT_TRUE(heard[3].empty());
+        const std::vector<int16_t> atAlice = alice.hear(heard[1].at(0));
+        if (frame >= 5) {
+            carolLeft += tonePower(atAlice, 1500);
+            bobStill += tonePower(atAlice, 1000);
+        }
+    }
+    EXPECT_LT(carolLeft, bobStill / 50);
+}
+
+TEST_F(ConferenceTest, ASilentRoomSendsNothingAndALoneSpeakerHearsNothing) {
+    VoiceCaller& alice = join(1, "7");
+    join(2, "7");
+    EXPECT_TRUE(step().empty());
+    feed(1, alice.say(440));
+    auto heard = step();
+    EXPECT_TRUE(heard[1].empty());
+    EXPECT_EQ(heard[2].size(), 1u);
+}
+
+TEST_F(ConferenceTest, GarbledVoiceIsNotMixed) {
+    VoiceCaller& alice = join(1, "7");
+    join(2, "7");
+    std::vector<uint8_t> tiny = alice.say(440);
+    tiny.resize(16 + 9);  // a prefix and one byte: no frame
+    tiny[8] = static_cast<uint8_t>(tiny.size());
+    feed(1, tiny);
+    EXPECT_TRUE(step().empty());
+}
+
+}  // namespace
+}  // namespace qelserver
