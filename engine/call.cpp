@@ -231,8 +231,10 @@ void CallEngine::handle(CallHost& host, const PollEvent& event) {
             break;
         case E_QELEV_CONNECTED:
             m_log.log(kInfo, "Connected to QEL server");
-            host.callStarted(m_parameters.pin);
+            // In progress before the host hears of it: a host that hangs up as soon as
+            // callStarted arrives must find the call there to end.
             m_controls.callInProgress.store(true, std::memory_order_release);
+            host.callStarted(m_parameters.pin);
             break;
         case E_QELEV_ERROR: {
             // The text is the record's own; never read past its end.

@@ -6,33 +6,12 @@
 
 #include <utility>
 
+#include "platform/jni_local_ref.h"
+
 namespace tallix::jni {
 
-// A local reference, deleted at the end of its scope (long loops would otherwise fill
-// the frame's local reference table).
 template <typename T>
-class LocalRef {
-public:
-    LocalRef(JNIEnv* env, T ref) noexcept : m_env(env), m_ref(ref) {}
-    ~LocalRef() {
-        if (m_ref != nullptr) {
-            m_env->DeleteLocalRef(m_ref);
-        }
-    }
-    LocalRef(LocalRef&& other) noexcept : m_env(other.m_env), m_ref(std::exchange(other.m_ref, nullptr)) {}
-    LocalRef& operator=(LocalRef&&) = delete;
-    LocalRef(const LocalRef&) = delete;
-    LocalRef& operator=(const LocalRef&) = delete;
-
-    T get() const noexcept { return m_ref; }
-    explicit operator bool() const noexcept { return m_ref != nullptr; }
-    // Hands the reference to the caller (a native method's result).
-    T release() noexcept { return std::exchange(m_ref, nullptr); }
-
-private:
-    JNIEnv* m_env;
-    T m_ref;
-};
+using LocalRef = platform::JniLocalRef<T>;
 
 // A global reference. The process-wide caches keep theirs for the life of the process;
 // the owner deletes it when replaced or destroyed, on whatever thread that happens.
