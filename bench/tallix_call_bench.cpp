@@ -27,7 +27,8 @@ struct CallbackTimer {
     static int audioIO(QelClient* c, float** in, int ni, float gi, float** out, int no, float go) {
         const auto start = Clock::now();
         const int result = real(c, in, ni, gi, out, no, go);
-        const int64_t ns = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
+        const int64_t ns =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
         totalNs += ns;
         int64_t seen = maxNs.load();
         while (ns > seen && !maxNs.compare_exchange_weak(seen, ns)) {
@@ -40,7 +41,8 @@ struct CallbackTimer {
 double cpuSeconds() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 void BM_ConnectedCall(benchmark::State& state) {
@@ -58,8 +60,8 @@ void BM_ConnectedCall(benchmark::State& state) {
     const int seconds = static_cast<int>(state.range(0));
     for (auto _ : state) {
         auto host = std::make_shared<tallix::testing::TcpTestHost>(engine->call);
-        if (engine->call.start({"1", "127.0.0.1", static_cast<uint16_t>(server.tcpPort()), "echo"}, nullptr,
-                               nullptr, false, host) != tallix::Result::ok ||
+        if (engine->call.start({"1", "127.0.0.1", static_cast<uint16_t>(server.tcpPort()), "echo"},
+                               nullptr, nullptr, false, host) != tallix::Result::ok ||
             host->nextEvent(10000) != "started 1") {
             state.SkipWithError("no call (sound server or voice server missing)");
             break;

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 
 namespace tallix {
 
@@ -93,7 +93,8 @@ void CallEngine::end() {
 
 bool CallEngine::tcpPacketReceived(const uint8_t* data, int length) {
     if (length < 0 || length > NetPacket::kCapacity) {
-        m_log.log(kSevere, "Refused TCP packet of %d bytes (at most %d)", length, NetPacket::kCapacity);
+        m_log.log(kSevere, "Refused TCP packet of %d bytes (at most %d)", length,
+                  NetPacket::kCapacity);
         return false;
     }
     NetPacket packet;
@@ -189,7 +190,8 @@ void CallEngine::drainUdp() {
         size_t received = 0;
         const auto status = m_udp.receive(m_receiveBuffer.data(), m_receiveBuffer.size(), received);
         if (status == platform::UdpSocket::Status::failed) {
-            m_log.log(kSevere, "Error reading UDP packet %s", platform::UdpSocket::lastErrorText().c_str());
+            m_log.log(kSevere, "Error reading UDP packet %s",
+                      platform::UdpSocket::lastErrorText().c_str());
             return;
         }
         if (status == platform::UdpSocket::Status::wouldBlock || received == 0) {
@@ -240,7 +242,8 @@ void CallEngine::handle(CallHost& host, const PollEvent& event) {
             // The text is the record's own; never read past its end.
             const int length = std::clamp(event.length, 0, QEL_POLL_EVENT_DATA - 1);
             const std::string text(reinterpret_cast<const char*>(event.data),
-                                   strnlen(reinterpret_cast<const char*>(event.data), static_cast<size_t>(length) + 1));
+                                   strnlen(reinterpret_cast<const char*>(event.data),
+                                           static_cast<size_t>(length) + 1));
             m_log.log(kSevere, "Received QEL error [%s]", text.c_str());
             failCall(host, "Received error from QEL");
             break;
@@ -334,6 +337,8 @@ bool CallEngine::connectUdp() {
     return false;
 }
 
-void CallEngine::closeUdp() { m_udp.close(); }
+void CallEngine::closeUdp() {
+    m_udp.close();
+}
 
 }  // namespace tallix

@@ -18,8 +18,8 @@
 namespace tallix {
 
 struct CallParameters {
-    std::string pin;      // at most 255 bytes
-    std::string host;     // at most 1023 bytes
+    std::string pin;   // at most 255 bytes
+    std::string host;  // at most 1023 bytes
     uint16_t port = 0;
     std::string service;  // at most 255 bytes
 };
@@ -28,7 +28,7 @@ struct CallParameters {
 // threads: a start while the previous thread is still finishing waits for it (bounded)
 // or refuses as busy.
 class CallEngine {
-public:
+  public:
     static constexpr uint32_t kFinishWaitMs = 3000;
     static constexpr int kUdpFailureLimit = 250;
 
@@ -46,11 +46,14 @@ public:
 
     // Opens the call stream, tells the session library its format and starts the call
     // thread. The host is kept by the thread until it ends.
-    [[nodiscard]] Result start(CallParameters parameters, const char* inputKey, const char* outputKey,
-                               bool loopback, std::shared_ptr<CallHost> host);
+    [[nodiscard]] Result start(CallParameters parameters, const char* inputKey,
+                               const char* outputKey, bool loopback,
+                               std::shared_ptr<CallHost> host);
     // Hangs up a connected call; before the connection it only logs.
     void end();
-    bool inProgress() const noexcept { return m_controls.callInProgress.load(std::memory_order_acquire); }
+    bool inProgress() const noexcept {
+        return m_controls.callInProgress.load(std::memory_order_acquire);
+    }
 
     // TCP hand-over from the host's reader: false (logged) for a length outside the
     // packet capacity.
@@ -60,7 +63,7 @@ public:
     // Waits until no call thread runs; true when none does.
     bool waitIdle(uint32_t timeoutMs);
 
-private:
+  private:
     void run(std::shared_ptr<CallHost> host);
     void loop(CallHost& host);
     void drainTcp(CallHost& host);

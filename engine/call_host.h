@@ -9,7 +9,7 @@ namespace tallix {
 
 // Every method runs on the call thread, between threadStarted() and threadEnding().
 class CallHost {
-public:
+  public:
     virtual ~CallHost() = default;
 
     // First and last things the call thread does (attach to and detach from a VM).

@@ -13,9 +13,9 @@ int CallStreams::callback(const void* input, void* output, unsigned long frames,
                           const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags, void* self) {
     auto& streams = *static_cast<CallStreams*>(self);
     AudioControls& controls = streams.m_controls;
-    const float inputGain =
-        controls.inputMuted.load(std::memory_order_relaxed) ? 0.0f
-                                                            : controls.inputLevel.load(std::memory_order_relaxed);
+    const float inputGain = controls.inputMuted.load(std::memory_order_relaxed)
+                                ? 0.0f
+                                : controls.inputLevel.load(std::memory_order_relaxed);
     const SessionApi* api = streams.m_api.load(std::memory_order_acquire);
     QelClient* client = streams.m_client.load(std::memory_order_acquire);
     if (!controls.callInProgress.load(std::memory_order_acquire) || api == nullptr) {
@@ -67,7 +67,8 @@ Result CallStreams::openLocked(const char* inputKey, const char* outputKey) {
     }
     PortAudioReference reference(pa());
     if (!reference.held()) {
-        m_log.log(kSevere, "Error while initialising PortAudio: %s", pa().getErrorText(reference.error()));
+        m_log.log(kSevere, "Error while initialising PortAudio: %s",
+                  pa().getErrorText(reference.error()));
         return Result::failed;
     }
     if (const Result result = m_registry.enumerate(); result != Result::ok) {
@@ -94,14 +95,17 @@ Result CallStreams::openLocked(const char* inputKey, const char* outputKey) {
         return Result::deviceNotFound;
     }
     PaStreamParameters in{inputDevice, 1, paFloat32, inputInfo->defaultLowInputLatency, nullptr};
-    PaStreamParameters out{outputDevice, 1, paFloat32, outputInfo->defaultLowOutputLatency, nullptr};
+    PaStreamParameters out{outputDevice, 1, paFloat32, outputInfo->defaultLowOutputLatency,
+                           nullptr};
     const DeviceEntry* inputEntry = m_registry.entryForDevice(inputDevice);
     const DeviceEntry* outputEntry = m_registry.entryForDevice(outputDevice);
     m_log.log(kInfo, "Using audio devices input: [%s] output: [%s]",
-              inputEntry ? inputEntry->name.c_str() : "", outputEntry ? outputEntry->name.c_str() : "");
+              inputEntry ? inputEntry->name.c_str() : "",
+              outputEntry ? outputEntry->name.c_str() : "");
 
-    PaError error = pa().openStream(&m_call, &in, &out, outputInfo->defaultSampleRate, kFramesPerBuffer,
-                                    paClipOff | paDitherOff, &CallStreams::callback, this);
+    PaError error =
+        pa().openStream(&m_call, &in, &out, outputInfo->defaultSampleRate, kFramesPerBuffer,
+                        paClipOff | paDitherOff, &CallStreams::callback, this);
     if (error == paInvalidDevice && inputInfo->defaultSampleRate != outputInfo->defaultSampleRate &&
         pa().exclusiveModeInfo(outputInfo->hostApi) != nullptr) {
         if (const Result result = openExclusive(in, out); result != Result::ok) {
@@ -115,7 +119,8 @@ Result CallStreams::openLocked(const char* inputKey, const char* outputKey) {
         return Result::failed;
     }
     if (const PaStreamInfo* info = pa().getStreamInfo(m_call)) {
-        m_log.log(kInfo, "Audio latency - in: %dms out: %dms", static_cast<int>(info->inputLatency * 1000),
+        m_log.log(kInfo, "Audio latency - in: %dms out: %dms",
+                  static_cast<int>(info->inputLatency * 1000),
                   static_cast<int>(info->outputLatency * 1000));
     }
     reference.keep();
@@ -133,9 +138,10 @@ Result CallStreams::startLocked() {
 }
 
 Result CallStreams::openExclusive(PaStreamParameters& in, PaStreamParameters& out) {
-    m_log.log(kWarning,
-              "Failed to create audio streams due to input/output rate mismatch - attempting to grab "
-              "in exclusive mode");
+    m_log.log(
+        kWarning,
+        "Failed to create audio streams due to input/output rate mismatch - attempting to grab "
+        "in exclusive mode");
     void* exclusive = pa().exclusiveModeInfo(pa().getDeviceInfo(out.device)->hostApi);
     in.hostApiSpecificStreamInfo = exclusive;
     out.hostApiSpecificStreamInfo = exclusive;
@@ -153,7 +159,8 @@ Result CallStreams::openExclusive(PaStreamParameters& in, PaStreamParameters& ou
     const PaError error = pa().openStream(&m_call, &in, &out, rate, kFramesPerBuffer,
                                           paClipOff | paDitherOff, &CallStreams::callback, this);
     if (error != paNoError) {
-        m_log.log(kSevere, "Failed to create audio streams in exclusive mode: %s", pa().getErrorText(error));
+        m_log.log(kSevere, "Failed to create audio streams in exclusive mode: %s",
+                  pa().getErrorText(error));
         return Result::exclusiveFailed;
     }
     m_log.log(kInfo, "Grabbed audio devices in exclusive mode at %.2lgkHz", rate / 1000.0);
@@ -173,7 +180,8 @@ void CallStreams::closeLocked() noexcept {
         m_log.log(kWarning, "Error closing audio stream [%s]", pa().getErrorText(error));
     }
     if (pa().terminate() == paNotInitialized) {
-        m_log.log(kWarning, "Error shutting down PortAudio [%s]", pa().getErrorText(paNotInitialized));
+        m_log.log(kWarning, "Error shutting down PortAudio [%s]",
+                  pa().getErrorText(paNotInitialized));
     }
     m_call = nullptr;
 }
@@ -189,16 +197,18 @@ StreamFigures CallStreams::figuresLocked() const noexcept {
     if (info == nullptr) {
         return {};
     }
-    return {static_cast<int>(info->sampleRate), static_cast<int>(kFramesPerBuffer), info->inputLatency};
+    return {static_cast<int>(info->sampleRate), static_cast<int>(kFramesPerBuffer),
+            info->inputLatency};
 }
 
 void CallStreams::announceLocked(bool rateChanged) noexcept {
     const StreamFigures f = figuresLocked();
     if (rateChanged) {
-        m_log.log(kFine, "Audio Sample Rate Changed - Sample Rate: %d, Frame Samples: %d", f.sampleRate,
-                  f.framesPerBuffer);
+        m_log.log(kFine, "Audio Sample Rate Changed - Sample Rate: %d, Frame Samples: %d",
+                  f.sampleRate, f.framesPerBuffer);
     } else {
-        m_log.log(kFine, "Audio Setup - Sample Rate: %d, Frame Samples: %d", f.sampleRate, f.framesPerBuffer);
+        m_log.log(kFine, "Audio Setup - Sample Rate: %d, Frame Samples: %d", f.sampleRate,
+                  f.framesPerBuffer);
     }
     const SessionApi* api = m_api.load(std::memory_order_acquire);
     if (api != nullptr) {

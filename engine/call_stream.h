@@ -34,7 +34,7 @@ struct StreamFigures {
 // one mutex orders them (an _endCall on a Java thread can meet the call thread's own
 // clean-up). The audio callback never takes it.
 class CallStreams {
-public:
+  public:
     static constexpr unsigned long kFramesPerBuffer = 512;
     static constexpr int kExclusiveRates[] = {48000, 44100, 32000, 22050, 16000, 11025, 8000};
 
@@ -64,7 +64,7 @@ public:
     // switch changes.
     [[nodiscard]] Result changeDevices(const char* inputKey, const char* outputKey, bool loopback);
 
-private:
+  private:
     // Real-time code, on PortAudio's audio thread: no allocation, lock, log, JNI or
     // wait of its own; it reads only atomics and calls the session library's audioIO.
     static int callback(const void* input, void* output, unsigned long frames,
@@ -77,7 +77,9 @@ private:
     [[nodiscard]] Result openExclusive(PaStreamParameters& in, PaStreamParameters& out);
     [[nodiscard]] Result startLocked();
     void closeLocked() noexcept;
-    bool anyOpenLocked() const noexcept { return m_call != nullptr || m_testTone != nullptr || m_sound != nullptr; }
+    bool anyOpenLocked() const noexcept {
+        return m_call != nullptr || m_testTone != nullptr || m_sound != nullptr;
+    }
     StreamFigures figuresLocked() const noexcept;
     void announceLocked(bool rateChanged) noexcept;
 

@@ -9,12 +9,18 @@ namespace tallix {
 
 const char* toText(Result result) noexcept {
     switch (result) {
-        case Result::ok: return "ok";
-        case Result::deviceNotFound: return "device not found or unsuitable";
-        case Result::busy: return "busy";
-        case Result::failed: return "unexpected failure";
-        case Result::noCommonRate: return "no common sample rate";
-        case Result::exclusiveFailed: return "exclusive mode failed";
+        case Result::ok:
+            return "ok";
+        case Result::deviceNotFound:
+            return "device not found or unsuitable";
+        case Result::busy:
+            return "busy";
+        case Result::failed:
+            return "unexpected failure";
+        case Result::noCommonRate:
+            return "no common sample rate";
+        case Result::exclusiveFailed:
+            return "exclusive mode failed";
     }
     return "unknown";
 }
@@ -94,7 +100,8 @@ int DeviceRegistry::lookup(const std::string& key) const {
             break;
         }
         const size_t end = text.find('|', start);
-        tokens.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        tokens.push_back(
+            text.substr(start, end == std::string::npos ? std::string::npos : end - start));
         pos = end == std::string::npos ? text.size() : end;
     }
     if (tokens.empty()) {
@@ -135,7 +142,8 @@ const DeviceEntry* DeviceRegistry::entryForDevice(int device) const noexcept {
 Result DeviceRegistry::probe() {
     PortAudioReference reference(*m_pa);
     if (!reference.held()) {
-        m_log.log(kSevere, "Failed to initialise PortAudio: %s", m_pa->getErrorText(reference.error()));
+        m_log.log(kSevere, "Failed to initialise PortAudio: %s",
+                  m_pa->getErrorText(reference.error()));
         return Result::failed;
     }
     // The library's default host API is the one the registry lists (WASAPI or MME on

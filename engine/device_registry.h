@@ -13,8 +13,8 @@
 namespace tallix {
 
 struct DeviceEntry {
-    int index = 0;   // position in the host API's device list
-    int device = 0;  // PortAudio device number used to open streams
+    int index = 0;     // position in the host API's device list
+    int device = 0;    // PortAudio device number used to open streams
     std::string name;  // at most kMaxNameLength bytes
     std::string key;   // "name|II|II|OO"
     int maxInputChannels = 0;
@@ -32,7 +32,7 @@ std::string makeDeviceKey(const std::string& name, int index, int inputs, int ou
 // when its reference count goes from 0 to 1, so every operation takes its own reference
 // and gives it back before it returns.
 class PortAudioReference {
-public:
+  public:
     PortAudioReference(const PortAudioApi& pa) noexcept : m_pa(pa), m_error(pa.initialize()) {}
     ~PortAudioReference() { release(); }
     PortAudioReference(const PortAudioReference&) = delete;
@@ -45,7 +45,7 @@ public:
     // Hands the reference to an open stream, which gives it back when it closes.
     void keep() noexcept { m_error = paNotInitialized; }
 
-private:
+  private:
     const PortAudioApi& m_pa;
     PaError m_error;
 };
@@ -53,7 +53,7 @@ private:
 // Registry operations run on Java threads and on the call thread's clean-up, never two
 // at once (the host's rule); the registry takes no lock.
 class DeviceRegistry {
-public:
+  public:
     static constexpr size_t kMaxNameLength = 254;
     static constexpr size_t kMaxKeyLength = 263;
 
@@ -74,7 +74,7 @@ public:
     const PortAudioApi& portAudio() const noexcept { return *m_pa; }
     void setPortAudio(const PortAudioApi& pa) noexcept { m_pa = &pa; }
 
-private:
+  private:
     const PortAudioApi* m_pa;
     EngineLog& m_log;
     std::vector<DeviceEntry> m_devices;

@@ -14,7 +14,7 @@
 namespace tallix {
 
 class Engine {
-public:
+  public:
     explicit Engine(const PortAudioApi& pa) : registry(pa, log) {}
 
     // The process's engine on the real PortAudio; created on first use, never destroyed
@@ -36,7 +36,7 @@ public:
     CallStreams streams{registry, log, controls};
     CallEngine call{log, streams, controls};
 
-private:
+  private:
     std::atomic<QelClient*> m_client{nullptr};
     std::atomic<bool> m_initialised{false};
 };

@@ -13,7 +13,7 @@ enum LogLevel : int { kSevere = 1, kWarning = 2, kInfo = 3, kFine = 4, kFinest =
 // Threads: log() may run on any thread except the audio callback; attach() runs on the
 // thread that initialises the engine. Messages logged before attach() are dropped.
 class EngineLog {
-public:
+  public:
     // Starts logging into `manager` through `api` (both outlive this log).
     void attach(const SessionApi* api, QelLogManager* manager) noexcept;
 
@@ -22,7 +22,7 @@ public:
 
     void log(int level, const char* format, ...) noexcept __attribute__((format(printf, 3, 4)));
 
-private:
+  private:
     std::atomic<const SessionApi*> m_api{nullptr};
     std::atomic<QelLogManager*> m_manager{nullptr};
 };

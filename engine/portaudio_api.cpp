@@ -10,15 +10,25 @@ void* noExclusiveMode(PaHostApiIndex) {
     return nullptr;
 }
 
-const PortAudioApi kSystem = {
-    Pa_Initialize,       Pa_Terminate,      Pa_GetErrorText,
-    Pa_GetHostApiCount,  Pa_GetDefaultHostApi, Pa_GetHostApiInfo,
-    Pa_HostApiDeviceIndexToDeviceIndex,     Pa_GetDeviceInfo,
-    Pa_IsFormatSupported, Pa_OpenStream,     Pa_StartStream,
-    Pa_CloseStream,      Pa_GetStreamInfo,  noExclusiveMode};
+const PortAudioApi kSystem = {Pa_Initialize,
+                              Pa_Terminate,
+                              Pa_GetErrorText,
+                              Pa_GetHostApiCount,
+                              Pa_GetDefaultHostApi,
+                              Pa_GetHostApiInfo,
+                              Pa_HostApiDeviceIndexToDeviceIndex,
+                              Pa_GetDeviceInfo,
+                              Pa_IsFormatSupported,
+                              Pa_OpenStream,
+                              Pa_StartStream,
+                              Pa_CloseStream,
+                              Pa_GetStreamInfo,
+                              noExclusiveMode};
 
 }  // namespace
 
-const PortAudioApi& systemPortAudio() { return kSystem; }
+const PortAudioApi& systemPortAudio() {
+    return kSystem;
+}
 
 }  // namespace tallix

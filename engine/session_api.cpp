@@ -4,17 +4,33 @@
 
 namespace tallix {
 
-const char* const kSessionApiNames[kSessionApiEntries] = {
-    "version",        "getClient",      "freeClient",
-    "command",        "dtmf",           "announce",
-    "connectVoice",   "disconnect",     "active",
-    "reset",          "setAudioFlag",   "getAudioFlag",
-    "audioSetup",     "audioIO",        "loopback",
-    "poll",           "recvPacket",     "record",
-    "recordpost",     "loglevel",       "logwalk",
-    "LogManager_createLogManager",      "LogManager_setLogLevel",
-    "LogManager_freeLogManager",        "LogManager_vlog",
-    "LogManager_clearLogs",             "LogManager_logWalk"};
+const char* const kSessionApiNames[kSessionApiEntries] = {"version",
+                                                          "getClient",
+                                                          "freeClient",
+                                                          "command",
+                                                          "dtmf",
+                                                          "announce",
+                                                          "connectVoice",
+                                                          "disconnect",
+                                                          "active",
+                                                          "reset",
+                                                          "setAudioFlag",
+                                                          "getAudioFlag",
+                                                          "audioSetup",
+                                                          "audioIO",
+                                                          "loopback",
+                                                          "poll",
+                                                          "recvPacket",
+                                                          "record",
+                                                          "recordpost",
+                                                          "loglevel",
+                                                          "logwalk",
+                                                          "LogManager_createLogManager",
+                                                          "LogManager_setLogLevel",
+                                                          "LogManager_freeLogManager",
+                                                          "LogManager_vlog",
+                                                          "LogManager_clearLogs",
+                                                          "LogManager_logWalk"};
 
 std::string defaultSessionLibraryPath() {
     return "native/" + platform::sharedLibraryFileName("qel");

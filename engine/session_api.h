@@ -57,7 +57,7 @@ std::string defaultSessionLibraryPath();
 // Not thread-safe: the host binds from one thread before anything else runs; once
 // bound, api() is only read, from any thread.
 class SessionBinding {
-public:
+  public:
     // Loads `path` unless already bound, resolves all 27 names, then calls getClient
     // and returns its result (null on any failure). A library that lacks a name is
     // unloaded again, so a later run starts over from the load.
@@ -66,7 +66,7 @@ public:
     bool bound() const noexcept { return m_bound; }
     const SessionApi& api() const noexcept { return m_api; }
 
-private:
+  private:
     platform::DynamicLibrary m_library;
     SessionApi m_api{};
     bool m_bound = false;

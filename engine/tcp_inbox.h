@@ -18,13 +18,13 @@ struct NetPacket {
 // Producers: Java threads. Consumer: the call thread. The mutex is held only while a
 // packet is linked, unlinked or the inbox is emptied.
 class TcpInbox {
-public:
+  public:
     void push(NetPacket packet);
     std::optional<NetPacket> pop();
     void clear();
     size_t size() const;
 
-private:
+  private:
     mutable std::mutex m_mutex;
     std::deque<NetPacket> m_packets;
 };

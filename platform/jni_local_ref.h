@@ -13,14 +13,15 @@ namespace platform {
 // references would otherwise pile up.
 template <typename T>
 class JniLocalRef {
-public:
+  public:
     JniLocalRef(JNIEnv* env, T ref) noexcept : m_env(env), m_ref(ref) {}
     ~JniLocalRef() {
         if (m_ref != nullptr) {
             m_env->DeleteLocalRef(m_ref);
         }
     }
-    JniLocalRef(JniLocalRef&& other) noexcept : m_env(other.m_env), m_ref(std::exchange(other.m_ref, nullptr)) {}
+    JniLocalRef(JniLocalRef&& other) noexcept
+        : m_env(other.m_env), m_ref(std::exchange(other.m_ref, nullptr)) {}
     JniLocalRef& operator=(JniLocalRef&&) = delete;
     JniLocalRef(const JniLocalRef&) = delete;
     JniLocalRef& operator=(const JniLocalRef&) = delete;
@@ -30,7 +31,7 @@ public:
     // Hands the reference to the caller (a native method's result).
     T release() noexcept { return std::exchange(m_ref, nullptr); }
 
-private:
+  private:
     JNIEnv* m_env;
     T m_ref;
 };

@@ -11,7 +11,7 @@ namespace platform {
 // The candidates that name resolution gives for a host and a service (port) text, for
 // datagram sockets of any address family. Move-only; frees the list.
 class DatagramAddresses {
-public:
+  public:
     struct Candidate {
         int family;
         int type;
@@ -32,14 +32,14 @@ public:
     DatagramAddresses(DatagramAddresses&&) noexcept;
     DatagramAddresses& operator=(DatagramAddresses&&) noexcept;
 
-private:
+  private:
     struct List;
     std::unique_ptr<List> m_list;
 };
 
 // One socket handle; closed by the destructor.
 class UdpSocket {
-public:
+  public:
     enum class Status { ok, wouldBlock, failed };
 
     UdpSocket() = default;
@@ -65,7 +65,7 @@ public:
     // Text of the last socket error on the calling thread.
     static std::string lastErrorText();
 
-private:
+  private:
     static constexpr intptr_t kInvalid = -1;
     intptr_t m_handle = kInvalid;
 };

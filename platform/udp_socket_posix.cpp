@@ -42,9 +42,13 @@ int DatagramAddresses::resolve(const char* host, const char* service, DatagramAd
     return 0;
 }
 
-std::string DatagramAddresses::errorText(int code) { return gai_strerror(code); }
+std::string DatagramAddresses::errorText(int code) {
+    return gai_strerror(code);
+}
 
-std::size_t DatagramAddresses::size() const noexcept { return m_list ? m_list->count : 0; }
+std::size_t DatagramAddresses::size() const noexcept {
+    return m_list ? m_list->count : 0;
+}
 
 DatagramAddresses::Candidate DatagramAddresses::operator[](std::size_t i) const noexcept {
     addrinfo* ai = m_list->head;
@@ -95,7 +99,8 @@ void UdpSocket::close() noexcept {
     }
 }
 
-UdpSocket::Status UdpSocket::receive(void* buffer, std::size_t capacity, std::size_t& received) noexcept {
+UdpSocket::Status UdpSocket::receive(void* buffer, std::size_t capacity,
+                                     std::size_t& received) noexcept {
     for (;;) {
         const ssize_t n = ::recv(static_cast<int>(m_handle), buffer, capacity, 0);
         if (n >= 0) {

@@ -19,7 +19,8 @@ bool findClass(JNIEnv* env, const char* name, GlobalRef& out) {
     return static_cast<bool>(out);
 }
 
-bool method(JNIEnv* env, const GlobalRef& cls, const char* name, const char* signature, jmethodID& out) {
+bool method(JNIEnv* env, const GlobalRef& cls, const char* name, const char* signature,
+            jmethodID& out) {
     out = env->GetMethodID(static_cast<jclass>(cls.get()), name, signature);
     if (out == nullptr) {
         env->ExceptionClear();
@@ -48,7 +49,8 @@ bool fillJavaCache(JNIEnv* env, JavaCache& c) {
         }
     }
     for (int i = 0; i < 5; ++i) {
-        LocalRef<jobject> level(env, env->GetStaticObjectField(static_cast<jclass>(c.levelClass.get()), fields[i]));
+        LocalRef<jobject> level(
+            env, env->GetStaticObjectField(static_cast<jclass>(c.levelClass.get()), fields[i]));
         c.levels[i] = GlobalRef(env, level.get());
         if (!c.levels[i]) {
             return false;
@@ -57,7 +59,8 @@ bool fillJavaCache(JNIEnv* env, JavaCache& c) {
     if (!findClass(env, "com/zephra/tallix/platform/TallixNative", c.nativeClass) ||
         !method(env, c.nativeClass, "callStarted", "(Ljava/lang/String;)V", c.callStarted) ||
         !method(env, c.nativeClass, "callEnded", "(Ljava/lang/String;)V", c.callEnded) ||
-        !method(env, c.nativeClass, "callFailed", "(Ljava/lang/String;Ljava/lang/String;)V", c.callFailed) ||
+        !method(env, c.nativeClass, "callFailed", "(Ljava/lang/String;Ljava/lang/String;)V",
+                c.callFailed) ||
         !method(env, c.nativeClass, "disconnectNetwork", "()V", c.disconnectNetwork) ||
         !method(env, c.nativeClass, "isTcpConnected", "()Z", c.isTcpConnected) ||
         !method(env, c.nativeClass, "connectTcp", "(Ljava/lang/String;S)V", c.connectTcp) ||
@@ -65,7 +68,8 @@ bool fillJavaCache(JNIEnv* env, JavaCache& c) {
         return false;
     }
     if (!findClass(env, "com/zephra/tallix/devices/AudioDeviceList", c.deviceListClass) ||
-        !method(env, c.deviceListClass, "addDevice", "(Lcom/zephra/tallix/devices/AudioDevice;)V", c.addDevice)) {
+        !method(env, c.deviceListClass, "addDevice", "(Lcom/zephra/tallix/devices/AudioDevice;)V",
+                c.addDevice)) {
         return false;
     }
     if (!findClass(env, "com/zephra/tallix/devices/AudioDevice", c.deviceClass) ||

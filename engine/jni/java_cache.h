@@ -40,7 +40,14 @@ struct JavaCache {
     jmethodID setDefaultInput = nullptr;
     jmethodID setDefaultOutput = nullptr;
 
-    enum Exception { kTallix, kDeviceNotFound, kCallInProgress, kRateMismatch, kExclusiveMode, kExceptionCount };
+    enum Exception {
+        kTallix,
+        kDeviceNotFound,
+        kCallInProgress,
+        kRateMismatch,
+        kExclusiveMode,
+        kExceptionCount
+    };
     GlobalRef exceptions[kExceptionCount];
 
     // Set only when every class, field and method above was found.

@@ -38,7 +38,8 @@ bool JavaCallHost::connectTcp(const std::string& host, uint16_t port) {
         raised();
         return false;
     }
-    m_env->CallVoidMethod(m_target.get(), m_cache.connectTcp, text.get(), static_cast<jshort>(port));
+    m_env->CallVoidMethod(m_target.get(), m_cache.connectTcp, text.get(),
+                          static_cast<jshort>(port));
     return !raised();
 }
 

@@ -14,7 +14,7 @@ namespace tallix::jni {
 // the callback target there); used and finally released on the call thread, which is
 // attached to the VM as a daemon from threadStarted() to threadEnding().
 class JavaCallHost final : public CallHost {
-public:
+  public:
     JavaCallHost(JNIEnv* env, jobject target, EngineLog& log);
 
     bool threadStarted() override;
@@ -27,7 +27,7 @@ public:
     void callEnded(const std::string& pin) override;
     void callFailed(const std::string& pin, const std::string& reason) override;
 
-private:
+  private:
     // Describes and clears a pending Java exception; true when there was one.
     bool raised();
 

@@ -53,7 +53,8 @@ AttachedThread::~AttachedThread() {
 
 jstring newStringFromUtf8(JNIEnv* env, const char* utf8) {
     const std::u16string text = platform::utf8ToUtf16(utf8 ? utf8 : "");
-    return env->NewString(reinterpret_cast<const jchar*>(text.data()), static_cast<jsize>(text.size()));
+    return env->NewString(reinterpret_cast<const jchar*>(text.data()),
+                          static_cast<jsize>(text.size()));
 }
 
 }  // namespace tallix::jni

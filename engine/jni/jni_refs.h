@@ -16,11 +16,12 @@ using LocalRef = platform::JniLocalRef<T>;
 // A global reference. The process-wide caches keep theirs for the life of the process;
 // the owner deletes it when replaced or destroyed, on whatever thread that happens.
 class GlobalRef {
-public:
+  public:
     GlobalRef() = default;
     GlobalRef(JNIEnv* env, jobject local) noexcept;
     ~GlobalRef() { reset(); }
-    GlobalRef(GlobalRef&& other) noexcept : m_vm(other.m_vm), m_ref(std::exchange(other.m_ref, nullptr)) {}
+    GlobalRef(GlobalRef&& other) noexcept
+        : m_vm(other.m_vm), m_ref(std::exchange(other.m_ref, nullptr)) {}
     GlobalRef& operator=(GlobalRef&& other) noexcept;
     GlobalRef(const GlobalRef&) = delete;
     GlobalRef& operator=(const GlobalRef&) = delete;
@@ -29,7 +30,7 @@ public:
     explicit operator bool() const noexcept { return m_ref != nullptr; }
     void reset() noexcept;
 
-private:
+  private:
     JavaVM* m_vm = nullptr;
     jobject m_ref = nullptr;
 };
@@ -37,9 +38,11 @@ private:
 // Modified UTF-8 text of a Java string, released at the end of its scope. A null
 // string gives a null c_str().
 class Utf8Chars {
-public:
+  public:
     Utf8Chars(JNIEnv* env, jstring text) noexcept
-        : m_env(env), m_text(text), m_chars(text ? env->GetStringUTFChars(text, nullptr) : nullptr) {}
+        : m_env(env),
+          m_text(text),
+          m_chars(text ? env->GetStringUTFChars(text, nullptr) : nullptr) {}
     ~Utf8Chars() {
         if (m_chars != nullptr) {
             m_env->ReleaseStringUTFChars(m_text, m_chars);
@@ -50,7 +53,7 @@ public:
 
     const char* c_str() const noexcept { return m_chars; }
 
-private:
+  private:
     JNIEnv* m_env;
     jstring m_text;
     const char* m_chars;
@@ -60,7 +63,7 @@ private:
 // as a daemon on construction, detached on destruction, so the thread never ends while
 // still attached.
 class AttachedThread {
-public:
+  public:
     explicit AttachedThread(JavaVM* vm) noexcept;
     ~AttachedThread();
     AttachedThread(const AttachedThread&) = delete;
@@ -68,7 +71,7 @@ public:
 
     JNIEnv* env() const noexcept { return m_env; }
 
-private:
+  private:
     JavaVM* m_vm;
     JNIEnv* m_env = nullptr;
     bool m_attachedHere = false;

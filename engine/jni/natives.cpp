@@ -20,11 +20,14 @@ using tallix::jni::LocalRef;
 using tallix::jni::throwJava;
 using tallix::jni::Utf8Chars;
 
-#define TALLIX_NATIVE(result, name) extern "C" JNIEXPORT result JNICALL Java_com_zephra_tallix_platform_TallixNative_##name
+#define TALLIX_NATIVE(result, name) \
+    extern "C" JNIEXPORT result JNICALL Java_com_zephra_tallix_platform_TallixNative_##name
 
 namespace {
 
-bool ready() { return javaCache().complete && Engine::instance().initialised(); }
+bool ready() {
+    return javaCache().complete && Engine::instance().initialised();
+}
 
 struct ThrowRule {
     Result code;
@@ -34,7 +37,8 @@ struct ThrowRule {
 
 // Throws the exception that `rules` give for `code`, or `fallbackMessage` as a
 // TallixException for any other non-zero code.
-void throwFor(JNIEnv* env, Result code, std::initializer_list<ThrowRule> rules, const char* fallbackMessage) {
+void throwFor(JNIEnv* env, Result code, std::initializer_list<ThrowRule> rules,
+              const char* fallbackMessage) {
     if (code == Result::ok) {
         return;
     }
@@ -97,7 +101,8 @@ TALLIX_NATIVE(void, _1listAudioDevices)(JNIEnv* env, jobject, jobject list) {
     }
     const JavaCache& c = javaCache();
     for (const tallix::DeviceEntry& entry : Engine::instance().registry.devices()) {
-        LocalRef<jobject> device(env, env->NewObject(static_cast<jclass>(c.deviceClass.get()), c.deviceInit));
+        LocalRef<jobject> device(
+            env, env->NewObject(static_cast<jclass>(c.deviceClass.get()), c.deviceInit));
         if (!device) {
             return;  // OutOfMemoryError pending
         }
@@ -123,16 +128,18 @@ TALLIX_NATIVE(void, _1listAudioDevices)(JNIEnv* env, jobject, jobject list) {
     }
 }
 
-TALLIX_NATIVE(void, _1changeAudioDevices)(JNIEnv* env, jobject, jstring inputKey, jstring outputKey,
-                                          jboolean loopback) {
+TALLIX_NATIVE(void, _1changeAudioDevices)
+(JNIEnv* env, jobject, jstring inputKey, jstring outputKey, jboolean loopback) {
     if (!ready()) {
         return;
     }
     Utf8Chars input(env, inputKey);
     Utf8Chars output(env, outputKey);
-    const Result code = Engine::instance().streams.changeDevices(input.c_str(), output.c_str(), loopback != 0);
+    const Result code =
+        Engine::instance().streams.changeDevices(input.c_str(), output.c_str(), loopback != 0);
     throwFor(env, code,
-             {{Result::deviceNotFound, JavaCache::kDeviceNotFound, "Cannot find audio device to switch to"}},
+             {{Result::deviceNotFound, JavaCache::kDeviceNotFound,
+               "Cannot find audio device to switch to"}},
              "Unexpected error while switching devices");
 }
 
@@ -149,7 +156,8 @@ TALLIX_NATIVE(void, _1setOutputLevel)(JNIEnv*, jobject, jfloat level) {
     Engine::instance().controls.outputLevel.store(level, std::memory_order_relaxed);
 }
 TALLIX_NATIVE(jboolean, _1isInputMuted)(JNIEnv*, jobject) {
-    return Engine::instance().controls.inputMuted.load(std::memory_order_relaxed) ? JNI_TRUE : JNI_FALSE;
+    return Engine::instance().controls.inputMuted.load(std::memory_order_relaxed) ? JNI_TRUE
+                                                                                  : JNI_FALSE;
 }
 TALLIX_NATIVE(void, _1setInputMuted)(JNIEnv*, jobject, jboolean muted) {
     Engine::instance().controls.inputMuted.store(muted != 0, std::memory_order_relaxed);
@@ -158,8 +166,9 @@ TALLIX_NATIVE(jboolean, _1isCallInProgress)(JNIEnv*, jobject) {
     return Engine::instance().call.inProgress() ? JNI_TRUE : JNI_FALSE;
 }
 
-TALLIX_NATIVE(void, _1startCall)(JNIEnv* env, jobject, jstring pin, jstring host, jshort port, jstring service,
-                                 jstring inputKey, jstring outputKey, jboolean loopback) {
+TALLIX_NATIVE(void, _1startCall)
+(JNIEnv* env, jobject, jstring pin, jstring host, jshort port, jstring service, jstring inputKey,
+ jstring outputKey, jboolean loopback) {
     if (!ready()) {
         return;
     }
@@ -167,15 +176,17 @@ TALLIX_NATIVE(void, _1startCall)(JNIEnv* env, jobject, jstring pin, jstring host
     if (pin != nullptr && host != nullptr && service != nullptr) {
         Utf8Chars pinText(env, pin), hostText(env, host), serviceText(env, service);
         Utf8Chars input(env, inputKey), output(env, outputKey);
-        tallix::CallParameters parameters{pinText.c_str(), hostText.c_str(), static_cast<uint16_t>(port),
-                                          serviceText.c_str()};
+        tallix::CallParameters parameters{pinText.c_str(), hostText.c_str(),
+                                          static_cast<uint16_t>(port), serviceText.c_str()};
         Engine& engine = Engine::instance();
-        auto callHost = std::make_shared<tallix::jni::JavaCallHost>(env, callbackTarget().get(), engine.log);
-        code = engine.call.start(std::move(parameters), input.c_str(), output.c_str(), loopback != 0,
-                                 std::move(callHost));
+        auto callHost =
+            std::make_shared<tallix::jni::JavaCallHost>(env, callbackTarget().get(), engine.log);
+        code = engine.call.start(std::move(parameters), input.c_str(), output.c_str(),
+                                 loopback != 0, std::move(callHost));
     }
     throwFor(env, code,
-             {{Result::deviceNotFound, JavaCache::kDeviceNotFound, "Cannot find audio device to start call"},
+             {{Result::deviceNotFound, JavaCache::kDeviceNotFound,
+               "Cannot find audio device to start call"},
               {Result::busy, JavaCache::kCallInProgress, "Cannot start call - already on a call"},
               {Result::noCommonRate, JavaCache::kRateMismatch,
                "Cannot start call - input/output audio rate mismatch"},
@@ -197,7 +208,8 @@ TALLIX_NATIVE(void, _1tcpPacketReceived)(JNIEnv* env, jobject, jbyteArray data, 
     Engine& engine = Engine::instance();
     const jsize available = data ? env->GetArrayLength(data) : 0;
     if (length < 0 || length > available) {
-        engine.log.log(tallix::kSevere, "Refused TCP packet: length %d outside its array of %d bytes",
+        engine.log.log(tallix::kSevere,
+                       "Refused TCP packet: length %d outside its array of %d bytes",
                        static_cast<int>(length), static_cast<int>(available));
         return;
     }
@@ -235,12 +247,24 @@ void setAudioFlag(int flag, jboolean on) {
 
 }  // namespace
 
-TALLIX_NATIVE(jboolean, _1isAecEnabled)(JNIEnv*, jobject) { return audioFlag(1); }
-TALLIX_NATIVE(void, _1setAecEnabled)(JNIEnv*, jobject, jboolean on) { setAudioFlag(1, on); }
-TALLIX_NATIVE(jboolean, _1isAgcEnabled)(JNIEnv*, jobject) { return audioFlag(2); }
-TALLIX_NATIVE(void, _1setAgcEnabled)(JNIEnv*, jobject, jboolean on) { setAudioFlag(2, on); }
-TALLIX_NATIVE(jboolean, _1isNoiseSuppressionEnabled)(JNIEnv*, jobject) { return audioFlag(3); }
-TALLIX_NATIVE(void, _1setNoiseSuppressionEnabled)(JNIEnv*, jobject, jboolean on) { setAudioFlag(3, on); }
+TALLIX_NATIVE(jboolean, _1isAecEnabled)(JNIEnv*, jobject) {
+    return audioFlag(1);
+}
+TALLIX_NATIVE(void, _1setAecEnabled)(JNIEnv*, jobject, jboolean on) {
+    setAudioFlag(1, on);
+}
+TALLIX_NATIVE(jboolean, _1isAgcEnabled)(JNIEnv*, jobject) {
+    return audioFlag(2);
+}
+TALLIX_NATIVE(void, _1setAgcEnabled)(JNIEnv*, jobject, jboolean on) {
+    setAudioFlag(2, on);
+}
+TALLIX_NATIVE(jboolean, _1isNoiseSuppressionEnabled)(JNIEnv*, jobject) {
+    return audioFlag(3);
+}
+TALLIX_NATIVE(void, _1setNoiseSuppressionEnabled)(JNIEnv*, jobject, jboolean on) {
+    setAudioFlag(3, on);
+}
 
 TALLIX_NATIVE(jobject, _1getNextLogEntry)(JNIEnv* env, jobject) {
     if (!javaCache().complete) {

@@ -14,7 +14,7 @@ using testing::PortAudioDouble;
 using testing::SessionLog;
 
 class CallStreamTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         pa.devices = {{"Mic", 1, 0, 44100}, {"Speakers", 0, 2, 48000}, {"Headset", 1, 1, 48000}};
         pa.defaultInput = 0;
@@ -39,7 +39,8 @@ TEST_F(CallStreamTest, OpensAtTheOutputRateAndKeepsOneReferenceUntilClosed) {
     EXPECT_EQ(pa.references, 0);
     EXPECT_EQ(pa.openStreams, 0);
     EXPECT_EQ(streams.figures().sampleRate, -1);
-    EXPECT_TRUE(log.contains("3|Start audio request with devices input: [default] output: [Headset|02|01|01]"));
+    EXPECT_TRUE(log.contains(
+        "3|Start audio request with devices input: [default] output: [Headset|02|01|01]"));
     EXPECT_TRUE(log.contains("3|Using audio devices input: [Mic] output: [Headset]"));
     EXPECT_TRUE(log.contains("4|Audio Setup - Sample Rate: 48000, Frame Samples: 512"));
 }
@@ -68,7 +69,8 @@ TEST_F(CallStreamTest, NoCommonExclusiveRateIsCodeFourWithEveryRateTriedInOrder)
     EXPECT_EQ(pa.formatQueries, (std::vector<int>{48000, 44100, 32000, 22050, 16000, 11025, 8000}));
     EXPECT_EQ(pa.references, 0);
     EXPECT_FALSE(streams.callOpen());
-    EXPECT_TRUE(log.contains("1|Failed to find a sample rate that works for input & output devices"));
+    EXPECT_TRUE(
+        log.contains("1|Failed to find a sample rate that works for input & output devices"));
 }
 
 TEST_F(CallStreamTest, FailingExclusiveOpenIsCodeFive) {
@@ -105,7 +107,8 @@ TEST_F(CallStreamTest, EveryFailurePathGivesItsReferenceBack) {
         {nullptr, "Mic", Result::deviceNotFound},       // no output channel
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(streams.open(c.in, c.out), c.expected) << (c.in ? c.in : "-") << " " << (c.out ? c.out : "-");
+        EXPECT_EQ(streams.open(c.in, c.out), c.expected)
+            << (c.in ? c.in : "-") << " " << (c.out ? c.out : "-");
         EXPECT_EQ(pa.references, 0);
     }
     EXPECT_TRUE(log.contains("2|Failed to find input device [Nobody]"));

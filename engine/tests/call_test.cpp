@@ -33,9 +33,10 @@ struct AudioIoWatch {
 };
 
 class CallTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        ASSERT_TRUE(engine.initialise(QEL_LIBRARY_PATH)) << "session library or sound devices missing";
+        ASSERT_TRUE(engine.initialise(QEL_LIBRARY_PATH))
+            << "session library or sound devices missing";
         engine.call.setCallerId("tester");
     }
     void TearDown() override {
@@ -51,8 +52,8 @@ protected:
     }
     Result start(unsigned port, const std::string& service = "echo") {
         host = std::make_shared<TcpTestHost>(engine.call);
-        return engine.call.start({"1234", "127.0.0.1", static_cast<uint16_t>(port), service}, nullptr, nullptr,
-                                 false, host);
+        return engine.call.start({"1234", "127.0.0.1", static_cast<uint16_t>(port), service},
+                                 nullptr, nullptr, false, host);
     }
     // Drains the engine's log (the way the Java host does) and looks for `needle`.
     bool logged(const std::string& needle) {
@@ -85,9 +86,10 @@ TEST_F(CallTest, UdpCallReportsStartedThenEndedAndCarriesAudio) {
     engine.streams.setSession(&watched, engine.client());
 
     ASSERT_EQ(start(server), Result::ok);
-    EXPECT_EQ(engine.call.start({"99", "127.0.0.1", static_cast<uint16_t>(server.tcpPort()), "echo"}, nullptr,
-                                nullptr, false, std::make_shared<TcpTestHost>(engine.call)),
-              Result::busy);  // never two call threads
+    EXPECT_EQ(
+        engine.call.start({"99", "127.0.0.1", static_cast<uint16_t>(server.tcpPort()), "echo"},
+                          nullptr, nullptr, false, std::make_shared<TcpTestHost>(engine.call)),
+        Result::busy);  // never two call threads
     ASSERT_EQ(host->nextEvent(kConnectMs), "started 1234");
     EXPECT_TRUE(engine.call.inProgress());  // already when the host hears of it
 
@@ -109,7 +111,8 @@ TEST_F(CallTest, UdpCallReportsStartedThenEndedAndCarriesAudio) {
     const int afterSwitch = AudioIoWatch::calls.load();
     platform::sleepMs(200);
     EXPECT_GT(AudioIoWatch::calls.load(), afterSwitch);
-    EXPECT_EQ(engine.streams.changeDevices("No such device", nullptr, false), Result::deviceNotFound);
+    EXPECT_EQ(engine.streams.changeDevices("No such device", nullptr, false),
+              Result::deviceNotFound);
     EXPECT_FALSE(engine.streams.callOpen());
     EXPECT_TRUE(engine.call.inProgress());
 
@@ -175,9 +178,10 @@ TEST_F(CallTest, FailedTcpSendFailsTheCall) {
     ServerProcess server;
     host = std::make_shared<TcpTestHost>(engine.call);
     host->failSends = true;
-    ASSERT_EQ(engine.call.start({"77", "127.0.0.1", static_cast<uint16_t>(server.tcpPort()), "echo"}, nullptr,
-                                nullptr, false, host),
-              Result::ok);
+    ASSERT_EQ(
+        engine.call.start({"77", "127.0.0.1", static_cast<uint16_t>(server.tcpPort()), "echo"},
+                          nullptr, nullptr, false, host),
+        Result::ok);
     EXPECT_EQ(host->nextEvent(kConnectMs), "failed 77: Error sending TCP packet");
     ASSERT_TRUE(engine.call.waitIdle(5000));
     EXPECT_EQ(host->events().size(), 1u);

@@ -13,7 +13,7 @@ using testing::PortAudioDouble;
 using testing::SessionLog;
 
 class DeviceRegistryTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         pa.devices = {{"Mic", 2, 0}, {"Speakers", 0, 2}, {"Headset", 1, 1}, {"Mic", 1, 0}};
         pa.defaultInput = 0;
@@ -38,7 +38,8 @@ TEST_F(DeviceRegistryTest, ProbeListsDevicesWithKeysAndDefaultsAndGivesTheRefere
 }
 
 TEST_F(DeviceRegistryTest, KeyFormatsWideIndexesInFullAndCutsLongNames) {
-    EXPECT_EQ(makeDeviceKey("Headset Microphone (USB Audio)", 3, 2, 0), "Headset Microphone (USB Audio)|03|02|00");
+    EXPECT_EQ(makeDeviceKey("Headset Microphone (USB Audio)", 3, 2, 0),
+              "Headset Microphone (USB Audio)|03|02|00");
     EXPECT_EQ(makeDeviceKey("X", 123, 12, 2), "X|123|12|02");
     pa.devices = {{std::string(300, 'n'), 1, 0}};
     ASSERT_EQ(registry.probe(), Result::ok);
@@ -61,7 +62,8 @@ TEST_F(DeviceRegistryTest, LookupFollowsNameAndChannelsWhenTheIndexWentStale) {
     EXPECT_EQ(registry.lookup(""), -1);
     EXPECT_EQ(registry.lookup("|||"), -1);
     EXPECT_EQ(registry.lookup("Nobody|00|00|00"), -1);
-    EXPECT_EQ(registry.lookup("Mic|99999999999999999999999|02|00"), 0);  // out of range: no fast path
+    EXPECT_EQ(registry.lookup("Mic|99999999999999999999999|02|00"),
+              0);  // out of range: no fast path
 }
 
 TEST_F(DeviceRegistryTest, NoDevicesLeavesBothDefaultsUnset) {

@@ -29,20 +29,28 @@ PaError terminate() {
     return paNoError;
 }
 
-const char* errorText(PaError error) { return error == paNoError ? "Success" : "double error"; }
-PaHostApiIndex hostApiCount() { return 1; }
-PaHostApiIndex defaultHostApi() { return 0; }
+const char* errorText(PaError error) {
+    return error == paNoError ? "Success" : "double error";
+}
+PaHostApiIndex hostApiCount() {
+    return 1;
+}
+PaHostApiIndex defaultHostApi() {
+    return 0;
+}
 
 const PaHostApiInfo* hostApiInfo(PaHostApiIndex) {
     g_host = {1, paWASAPI, "Double WASAPI", 0, -1, -1};
     g_host.deviceCount = g_double->hostDeviceCount < 0 ? g_double->hostDeviceCount
-                                                        : static_cast<int>(g_double->devices.size());
+                                                       : static_cast<int>(g_double->devices.size());
     g_host.defaultInputDevice = g_double->defaultInput;
     g_host.defaultOutputDevice = g_double->defaultOutput;
     return &g_host;
 }
 
-PaDeviceIndex toDevice(PaHostApiIndex, int index) { return index; }
+PaDeviceIndex toDevice(PaHostApiIndex, int index) {
+    return index;
+}
 
 const PaDeviceInfo* deviceInfo(PaDeviceIndex device) {
     if (device < 0 || device >= static_cast<int>(g_double->devices.size())) {
@@ -50,14 +58,17 @@ const PaDeviceInfo* deviceInfo(PaDeviceIndex device) {
     }
     g_infos.resize(g_double->devices.size());
     const DoubleDevice& d = g_double->devices[static_cast<size_t>(device)];
-    g_infos[static_cast<size_t>(device)] = {2, d.name.c_str(), 0, d.inputs, d.outputs, 0.01, 0.01, 0.1, 0.1,
-                                            d.defaultRate};
+    g_infos[static_cast<size_t>(device)] = {2,    d.name.c_str(), 0,   d.inputs, d.outputs,
+                                            0.01, 0.01,           0.1, 0.1,      d.defaultRate};
     return &g_infos[static_cast<size_t>(device)];
 }
 
-bool exclusive(const PaStreamParameters* p) { return p && p->hostApiSpecificStreamInfo == &g_exclusiveRecord; }
+bool exclusive(const PaStreamParameters* p) {
+    return p && p->hostApiSpecificStreamInfo == &g_exclusiveRecord;
+}
 
-PaError isFormatSupported(const PaStreamParameters* in, const PaStreamParameters* out, double rate) {
+PaError isFormatSupported(const PaStreamParameters* in, const PaStreamParameters* out,
+                          double rate) {
     g_double->formatQueries.push_back(static_cast<int>(rate));
     if (!exclusive(in) || !exclusive(out)) {
         return paInvalidDevice;
@@ -70,8 +81,9 @@ PaError isFormatSupported(const PaStreamParameters* in, const PaStreamParameters
     return paInvalidSampleRate;
 }
 
-PaError openStream(PaStream** stream, const PaStreamParameters* in, const PaStreamParameters* out, double rate,
-                   unsigned long, PaStreamFlags, PaStreamCallback* callback, void* userData) {
+PaError openStream(PaStream** stream, const PaStreamParameters* in, const PaStreamParameters* out,
+                   double rate, unsigned long, PaStreamFlags, PaStreamCallback* callback,
+                   void* userData) {
     const bool isExclusive = exclusive(in) && exclusive(out);
     g_double->openedRates.push_back(rate);
     g_double->openedExclusive.push_back(isExclusive);
@@ -87,25 +99,38 @@ PaError openStream(PaStream** stream, const PaStreamParameters* in, const PaStre
     return paNoError;
 }
 
-PaError startStream(PaStream*) { return g_double->startError; }
+PaError startStream(PaStream*) {
+    return g_double->startError;
+}
 
 PaError closeStream(PaStream*) {
     --g_double->openStreams;
     return paNoError;
 }
 
-const PaStreamInfo* streamInfo(PaStream*) { return &g_streamInfo; }
+const PaStreamInfo* streamInfo(PaStream*) {
+    return &g_streamInfo;
+}
 
-void* exclusiveModeInfo(PaHostApiIndex) { return g_double->exclusiveMode ? &g_exclusiveRecord : nullptr; }
+void* exclusiveModeInfo(PaHostApiIndex) {
+    return g_double->exclusiveMode ? &g_exclusiveRecord : nullptr;
+}
 
-const PortAudioApi kDouble = {initialize, terminate,  errorText,  hostApiCount,      defaultHostApi,
-                              hostApiInfo, toDevice,  deviceInfo, isFormatSupported, openStream,
-                              startStream, closeStream, streamInfo, exclusiveModeInfo};
+const PortAudioApi kDouble = {initialize,        terminate,        errorText,   hostApiCount,
+                              defaultHostApi,    hostApiInfo,      toDevice,    deviceInfo,
+                              isFormatSupported, openStream,       startStream, closeStream,
+                              streamInfo,        exclusiveModeInfo};
 
 }  // namespace
 
-PortAudioDouble::PortAudioDouble() { g_double = this; }
-PortAudioDouble::~PortAudioDouble() { g_double = nullptr; }
-const PortAudioApi& PortAudioDouble::api() const { return kDouble; }
+PortAudioDouble::PortAudioDouble() {
+    g_double = this;
+}
+PortAudioDouble::~PortAudioDouble() {
+    g_double = nullptr;
+}
+const PortAudioApi& PortAudioDouble::api() const {
+    return kDouble;
+}
 
 }  // namespace tallix::testing

@@ -27,7 +27,7 @@ struct PortAudioDouble {
     PaError openError = paNoError;        // shared-mode open fails with this
     PaError exclusiveOpenError = paNoError;
     PaError startError = paNoError;
-    int hostDeviceCount = 0;              // < 0: the host API reports this error
+    int hostDeviceCount = 0;  // < 0: the host API reports this error
     std::vector<int> supportedExclusiveRates;
 
     // Observations.

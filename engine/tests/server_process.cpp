@@ -74,7 +74,9 @@ int loopbackListener(unsigned& port, bool listening) {
 
 }  // namespace
 
-SilentServer::SilentServer() { m_listener = loopbackListener(m_port, true); }
+SilentServer::SilentServer() {
+    m_listener = loopbackListener(m_port, true);
+}
 
 SilentServer::~SilentServer() {
     if (m_listener >= 0) {

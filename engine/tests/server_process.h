@@ -9,7 +9,7 @@
 namespace tallix::testing {
 
 class ServerProcess {
-public:
+  public:
     // Starts the server with `args` and waits for its "listening" line.
     explicit ServerProcess(const std::vector<std::string>& args = {});
     ~ServerProcess();
@@ -20,7 +20,7 @@ public:
     unsigned tcpPort() const { return m_tcpPort; }
     unsigned udpPort() const { return m_udpPort; }
 
-private:
+  private:
     pid_t m_pid = -1;
     unsigned m_tcpPort = 0;
     unsigned m_udpPort = 0;
@@ -29,12 +29,12 @@ private:
 // A TCP listener on loopback that accepts connections and never answers: a server
 // that has gone silent.
 class SilentServer {
-public:
+  public:
     SilentServer();
     ~SilentServer();
     unsigned port() const { return m_port; }
 
-private:
+  private:
     int m_listener = -1;
     unsigned m_port = 0;
 };

@@ -11,7 +11,7 @@
 namespace tallix::testing {
 
 class SessionLog {
-public:
+  public:
     SessionLog();
     ~SessionLog();
 
@@ -21,7 +21,7 @@ public:
     std::vector<std::string> take();
     bool contains(const std::string& needle);
 
-private:
+  private:
     platform::DynamicLibrary m_library;
     SessionApi m_api{};
     QelLogManager* m_manager = nullptr;

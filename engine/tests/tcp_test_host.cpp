@@ -24,7 +24,9 @@ bool readFully(int fd, uint8_t* data, size_t length) {
 
 }  // namespace
 
-TcpTestHost::~TcpTestHost() { disconnectNetwork(); }
+TcpTestHost::~TcpTestHost() {
+    disconnectNetwork();
+}
 
 bool TcpTestHost::connectTcp(const std::string& host, uint16_t port) {
     addrinfo hints{};
@@ -71,7 +73,8 @@ bool TcpTestHost::isTcpConnected() {
 
 bool TcpTestHost::sendTcpPacket(const uint8_t* data, int length) {
     std::lock_guard lock(m_mutex);
-    if (failSends || m_fd < 0 || send(m_fd, data, static_cast<size_t>(length), MSG_NOSIGNAL) != length) {
+    if (failSends || m_fd < 0 ||
+        send(m_fd, data, static_cast<size_t>(length), MSG_NOSIGNAL) != length) {
         return false;
     }
     ++m_sent;
@@ -116,7 +119,8 @@ void TcpTestHost::event(const std::string& text) {
 
 std::string TcpTestHost::nextEvent(int timeoutMs) {
     std::unique_lock lock(m_mutex);
-    if (!m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return m_read < m_events.size(); })) {
+    if (!m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                            [this] { return m_read < m_events.size(); })) {
         return "";
     }
     return m_events[m_read++];

@@ -14,7 +14,7 @@
 namespace tallix::testing {
 
 class TcpTestHost final : public CallHost {
-public:
+  public:
     explicit TcpTestHost(CallEngine& call) : m_call(call) {}
     ~TcpTestHost() override;
 
@@ -36,7 +36,7 @@ public:
     bool threadEnded();
     bool failSends = false;  // sendTcpPacket reports failure, as a throwing host would
 
-private:
+  private:
     void event(const std::string& text);
     void readPackets(int fd);
 
