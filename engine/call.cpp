@@ -16,6 +16,10 @@ constexpr size_t kMaxService = 255;
 }  // namespace
 
 CallEngine::~CallEngine() {
+    stop();
+}
+
+void CallEngine::stop() {
     m_stopRequested.store(true);
     if (m_thread.joinable()) {
         m_thread.join();

@@ -60,6 +60,9 @@ class CallEngine {
     bool tcpPacketReceived(const uint8_t* data, int length);
     void tcpReadError();
 
+    // Asks a running call thread to leave and waits for it (end of the engine's life).
+    void stop();
+
     // Waits until no call thread runs; true when none does.
     bool waitIdle(uint32_t timeoutMs);
 

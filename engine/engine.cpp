@@ -7,6 +7,16 @@ Engine& Engine::instance() {
     return *engine;
 }
 
+Engine::~Engine() {
+    call.stop();
+    streams.close();
+    log.attach(nullptr, nullptr);
+    if (binding.bound()) {
+        binding.api().freeClient(m_client.load());
+        binding.api().freeLogManager(m_logManager);
+    }
+}
+
 bool Engine::initialise(const std::string& sessionLibraryPath) {
     QelClient* client = binding.bind(sessionLibraryPath);
     if (client == nullptr) {
@@ -16,6 +26,9 @@ bool Engine::initialise(const std::string& sessionLibraryPath) {
     m_client.store(client, std::memory_order_release);
     session.loglevel(client, kFine);
     QelLogManager* manager = session.createLogManager();
+    // A repeated initialisation replaces the client and log; the host may still hold
+    // records of the old ones, so they are kept, as the first ones are.
+    m_logManager = manager;
     session.clearLogs(manager);
     session.setLogLevel(manager, kFinest);
     log.attach(&session, manager);

@@ -16,6 +16,11 @@ namespace tallix {
 class Engine {
   public:
     explicit Engine(const PortAudioApi& pa) : registry(pa, log) {}
+    // The process's engine is never destroyed; an engine made for a test gives back the
+    // session client and log it took, after its call thread and stream are gone.
+    ~Engine();
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
 
     // The process's engine on the real PortAudio; created on first use, never destroyed
     // (a call thread may still run while the process exits).
@@ -38,6 +43,7 @@ class Engine {
 
   private:
     std::atomic<QelClient*> m_client{nullptr};
+    QelLogManager* m_logManager = nullptr;
     std::atomic<bool> m_initialised{false};
 };
 

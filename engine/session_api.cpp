@@ -52,7 +52,9 @@ QelClient* SessionBinding::bind(const std::string& path) {
         // Function and object pointers share one representation on every platform the
         // engine runs on (POSIX requires it for dlsym); the table is filled in one copy.
         std::memcpy(&m_api, slots, sizeof(m_api));
-        m_library = std::move(library);
+        // Never unloaded: the audio callback and the call thread of any engine may still
+        // be inside it while the process ends.
+        library.release();
         m_bound = true;
     }
     return m_api.getClient();

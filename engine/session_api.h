@@ -53,7 +53,7 @@ extern const char* const kSessionApiNames[kSessionApiEntries];
 // process's current directory: native/libqel.so, native\qel.dll.
 std::string defaultSessionLibraryPath();
 
-// Loads the session library once and keeps it for the life of the process.
+// Loads the session library once and keeps it loaded for the life of the process.
 // Not thread-safe: the host binds from one thread before anything else runs; once
 // bound, api() is only read, from any thread.
 class SessionBinding {
@@ -67,7 +67,6 @@ class SessionBinding {
     const SessionApi& api() const noexcept { return m_api; }
 
   private:
-    platform::DynamicLibrary m_library;
     SessionApi m_api{};
     bool m_bound = false;
 };
