@@ -24,3 +24,4 @@ trap 'sh cmake/wine-env.sh stop "$wine_dir" /usr/lib/wine/wine64 win64' EXIT
 echo "=== Vistrel on a Wine desktop: window list, then a capture of one window"
 build/windows-x64/wine-run.sh build/windows-x64/stage/winlist.exe --demo build/demo/window.bmp back
 echo "    image written to build/demo/window.bmp"
+./tools/voice-demo.sh

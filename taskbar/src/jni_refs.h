@@ -5,32 +5,12 @@
 
 #include <utility>
 
+#include "platform/jni_local_ref.h"
+
 namespace taskbar {
 
-// A local reference, deleted (DeleteLocalRef) when it goes. Needed on threads that
-// never return to Java, such as the pipe server thread, where local references would
-// otherwise pile up for the life of the process.
 template <typename T>
-class LocalRef {
-public:
-    LocalRef(JNIEnv* env, T ref) noexcept : m_env(env), m_ref(ref) {}
-    ~LocalRef() {
-        if (m_ref != nullptr) {
-            m_env->DeleteLocalRef(m_ref);
-        }
-    }
-    LocalRef(LocalRef&& other) noexcept : m_env(other.m_env), m_ref(std::exchange(other.m_ref, nullptr)) {}
-    LocalRef& operator=(LocalRef&&) = delete;
-    LocalRef(const LocalRef&) = delete;
-    LocalRef& operator=(const LocalRef&) = delete;
-
-    T get() const noexcept { return m_ref; }
-    explicit operator bool() const noexcept { return m_ref != nullptr; }
-
-private:
-    JNIEnv* m_env;
-    T m_ref;
-};
+using LocalRef = platform::JniLocalRef<T>;
 
 // The UTF-16 characters of a Java string, borrowed with GetStringChars and given back
 // with ReleaseStringChars.

@@ -1,0 +1,237 @@
+#include "engine/call_stream.h"
+
+#include <cstring>
+
+namespace tallix {
+
+void CallStreams::setSession(const SessionApi* api, QelClient* client) noexcept {
+    m_api.store(api, std::memory_order_release);
+    m_client.store(client, std::memory_order_release);
+}
+
+int CallStreams::callback(const void* input, void* output, unsigned long frames,
+                          const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags, void* self) {
+    auto& streams = *static_cast<CallStreams*>(self);
+    AudioControls& controls = streams.m_controls;
+    const float inputGain = controls.inputMuted.load(std::memory_order_relaxed)
+                                ? 0.0f
+                                : controls.inputLevel.load(std::memory_order_relaxed);
+    const SessionApi* api = streams.m_api.load(std::memory_order_acquire);
+    QelClient* client = streams.m_client.load(std::memory_order_acquire);
+    if (!controls.callInProgress.load(std::memory_order_acquire) || api == nullptr) {
+        // Nothing to play until the call is connected: silence, not stale memory.
+        std::memset(output, 0, frames * sizeof(float));
+        return paContinue;
+    }
+    if (controls.loopbackMode.load(std::memory_order_relaxed)) {
+        api->loopback(client);
+        return paContinue;
+    }
+    float* inputs[1] = {const_cast<float*>(static_cast<const float*>(input))};
+    float* outputs[1] = {static_cast<float*>(output)};
+    api->audioIO(client, inputs, 1, inputGain, outputs, 1,
+                 controls.outputLevel.load(std::memory_order_relaxed));
+    return paContinue;
+}
+
+int CallStreams::resolve(const char* key, int fallback, const char* direction) {
+    const int device = key ? m_registry.lookup(key) : fallback;
+    if (device < 0) {
+        m_log.log(kWarning, "Failed to find %s device [%s]", direction, key ? key : "default");
+    }
+    return device;
+}
+
+bool CallStreams::anyOpen() const noexcept {
+    std::lock_guard lock(m_mutex);
+    return anyOpenLocked();
+}
+
+bool CallStreams::callOpen() const noexcept {
+    std::lock_guard lock(m_mutex);
+    return m_call != nullptr;
+}
+
+Result CallStreams::open(const char* inputKey, const char* outputKey) {
+    std::lock_guard lock(m_mutex);
+    if (const Result result = openLocked(inputKey, outputKey); result != Result::ok) {
+        return result;
+    }
+    announceLocked(false);
+    return startLocked();
+}
+
+Result CallStreams::openLocked(const char* inputKey, const char* outputKey) {
+    if (anyOpenLocked()) {
+        return Result::busy;
+    }
+    PortAudioReference reference(pa());
+    if (!reference.held()) {
+        m_log.log(kSevere, "Error while initialising PortAudio: %s",
+                  pa().getErrorText(reference.error()));
+        return Result::failed;
+    }
+    if (const Result result = m_registry.enumerate(); result != Result::ok) {
+        return result;
+    }
+    m_log.log(kInfo, "Start audio request with devices input: [%s] output: [%s]",
+              inputKey ? inputKey : "default", outputKey ? outputKey : "default");
+    const int inputDevice = resolve(inputKey, m_registry.defaultInput(), "input");
+    if (inputDevice < 0) {
+        return Result::deviceNotFound;
+    }
+    const int outputDevice = resolve(outputKey, m_registry.defaultOutput(), "output");
+    if (outputDevice < 0) {
+        return Result::deviceNotFound;
+    }
+    const PaDeviceInfo* inputInfo = pa().getDeviceInfo(inputDevice);
+    const PaDeviceInfo* outputInfo = pa().getDeviceInfo(outputDevice);
+    if (inputInfo == nullptr || inputInfo->maxInputChannels < 1) {
+        m_log.log(kSevere, "Selected input device doesn't support input");
+        return Result::deviceNotFound;
+    }
+    if (outputInfo == nullptr || outputInfo->maxOutputChannels < 1) {
+        m_log.log(kSevere, "Selected output device doesn't support output");
+        return Result::deviceNotFound;
+    }
+    PaStreamParameters in{inputDevice, 1, paFloat32, inputInfo->defaultLowInputLatency, nullptr};
+    PaStreamParameters out{outputDevice, 1, paFloat32, outputInfo->defaultLowOutputLatency,
+                           nullptr};
+    const DeviceEntry* inputEntry = m_registry.entryForDevice(inputDevice);
+    const DeviceEntry* outputEntry = m_registry.entryForDevice(outputDevice);
+    m_log.log(kInfo, "Using audio devices input: [%s] output: [%s]",
+              inputEntry ? inputEntry->name.c_str() : "",
+              outputEntry ? outputEntry->name.c_str() : "");
+
+    PaError error =
+        pa().openStream(&m_call, &in, &out, outputInfo->defaultSampleRate, kFramesPerBuffer,
+                        paClipOff | paDitherOff, &CallStreams::callback, this);
+    if (error == paInvalidDevice && inputInfo->defaultSampleRate != outputInfo->defaultSampleRate &&
+        pa().exclusiveModeInfo(outputInfo->hostApi) != nullptr) {
+        if (const Result result = openExclusive(in, out); result != Result::ok) {
+            m_call = nullptr;
+            return result;
+        }
+        error = paNoError;
+    } else if (error != paNoError) {
+        m_log.log(kSevere, "Error while creating audio stream: %s", pa().getErrorText(error));
+        m_call = nullptr;
+        return Result::failed;
+    }
+    if (const PaStreamInfo* info = pa().getStreamInfo(m_call)) {
+        m_log.log(kInfo, "Audio latency - in: %dms out: %dms",
+                  static_cast<int>(info->inputLatency * 1000),
+                  static_cast<int>(info->outputLatency * 1000));
+    }
+    reference.keep();
+    return Result::ok;
+}
+
+Result CallStreams::startLocked() {
+    const PaError error = pa().startStream(m_call);
+    if (error != paNoError) {
+        m_log.log(kSevere, "Error while starting audio stream: %s", pa().getErrorText(error));
+        closeLocked();
+        return Result::failed;
+    }
+    return Result::ok;
+}
+
+Result CallStreams::openExclusive(PaStreamParameters& in, PaStreamParameters& out) {
+    m_log.log(
+        kWarning,
+        "Failed to create audio streams due to input/output rate mismatch - attempting to grab "
+        "in exclusive mode");
+    void* exclusive = pa().exclusiveModeInfo(pa().getDeviceInfo(out.device)->hostApi);
+    in.hostApiSpecificStreamInfo = exclusive;
+    out.hostApiSpecificStreamInfo = exclusive;
+    int rate = 0;
+    for (const int candidate : kExclusiveRates) {
+        if (pa().isFormatSupported(&in, &out, candidate) == paFormatIsSupported) {
+            rate = candidate;
+            break;
+        }
+    }
+    if (rate == 0) {
+        m_log.log(kSevere, "Failed to find a sample rate that works for input & output devices");
+        return Result::noCommonRate;
+    }
+    const PaError error = pa().openStream(&m_call, &in, &out, rate, kFramesPerBuffer,
+                                          paClipOff | paDitherOff, &CallStreams::callback, this);
+    if (error != paNoError) {
+        m_log.log(kSevere, "Failed to create audio streams in exclusive mode: %s",
+                  pa().getErrorText(error));
+        return Result::exclusiveFailed;
+    }
+    m_log.log(kInfo, "Grabbed audio devices in exclusive mode at %.2lgkHz", rate / 1000.0);
+    return Result::ok;
+}
+
+void CallStreams::close() noexcept {
+    std::lock_guard lock(m_mutex);
+    closeLocked();
+}
+
+void CallStreams::closeLocked() noexcept {
+    if (m_call == nullptr) {
+        return;
+    }
+    if (const PaError error = pa().closeStream(m_call); error != paNoError) {
+        m_log.log(kWarning, "Error closing audio stream [%s]", pa().getErrorText(error));
+    }
+    if (pa().terminate() == paNotInitialized) {
+        m_log.log(kWarning, "Error shutting down PortAudio [%s]",
+                  pa().getErrorText(paNotInitialized));
+    }
+    m_call = nullptr;
+}
+
+StreamFigures CallStreams::figures() const noexcept {
+    std::lock_guard lock(m_mutex);
+    return figuresLocked();
+}
+
+StreamFigures CallStreams::figuresLocked() const noexcept {
+    PaStream* stream = m_testTone ? m_testTone : m_call;
+    const PaStreamInfo* info = stream ? pa().getStreamInfo(stream) : nullptr;
+    if (info == nullptr) {
+        return {};
+    }
+    return {static_cast<int>(info->sampleRate), static_cast<int>(kFramesPerBuffer),
+            info->inputLatency};
+}
+
+void CallStreams::announceLocked(bool rateChanged) noexcept {
+    const StreamFigures f = figuresLocked();
+    if (rateChanged) {
+        m_log.log(kFine, "Audio Sample Rate Changed - Sample Rate: %d, Frame Samples: %d",
+                  f.sampleRate, f.framesPerBuffer);
+    } else {
+        m_log.log(kFine, "Audio Setup - Sample Rate: %d, Frame Samples: %d", f.sampleRate,
+                  f.framesPerBuffer);
+    }
+    const SessionApi* api = m_api.load(std::memory_order_acquire);
+    if (api != nullptr) {
+        api->audioSetup(m_client.load(std::memory_order_acquire), f.sampleRate, f.framesPerBuffer,
+                        static_cast<int>(f.framesPerBuffer * f.inputLatency));
+    }
+}
+
+Result CallStreams::changeDevices(const char* inputKey, const char* outputKey, bool loopback) {
+    m_controls.loopbackMode.store(loopback, std::memory_order_relaxed);
+    std::lock_guard lock(m_mutex);
+    if (m_call == nullptr) {
+        return Result::ok;
+    }
+    const int previousRate = figuresLocked().sampleRate;
+    closeLocked();
+    if (const Result result = openLocked(inputKey, outputKey); result != Result::ok) {
+        return result;
+    }
+    if (figuresLocked().sampleRate != previousRate) {
+        announceLocked(true);
+    }
+    return startLocked();
+}
+
+}  // namespace tallix

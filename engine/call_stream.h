@@ -1,0 +1,97 @@
+// The full-duplex sound stream of a call and the settings its audio callback reads.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+
+#include "engine/device_registry.h"
+#include "engine/session_api.h"
+
+namespace tallix {
+
+// Written by Java threads and the call thread, read by the audio callback. Each is one
+// atomic word: a change takes effect at the next device buffer. Relaxed order is enough
+// because no other memory is published through them.
+struct AudioControls {
+    std::atomic<float> inputLevel{1.0f};
+    std::atomic<float> outputLevel{1.0f};
+    std::atomic<bool> inputMuted{false};
+    std::atomic<bool> loopbackMode{false};
+    std::atomic<bool> callInProgress{false};  // audio flows only while the call is connected
+};
+
+// Sample rate, buffer size and input latency of the open stream.
+struct StreamFigures {
+    int sampleRate = -1;
+    int framesPerBuffer = -1;
+    double inputLatency = -1.0;
+};
+
+// The engine's stream slots. At most one stream is open at a time: call, test tone or
+// sound; every opening refuses while any slot is occupied.
+//
+// Opening, closing and switching run on Java threads and on the call thread's clean-up;
+// one mutex orders them (an _endCall on a Java thread can meet the call thread's own
+// clean-up). The audio callback never takes it.
+class CallStreams {
+  public:
+    static constexpr unsigned long kFramesPerBuffer = 512;
+    static constexpr int kExclusiveRates[] = {48000, 44100, 32000, 22050, 16000, 11025, 8000};
+
+    CallStreams(DeviceRegistry& registry, EngineLog& log, AudioControls& controls)
+        : m_registry(registry), m_log(log), m_controls(controls) {}
+    ~CallStreams() { close(); }
+    CallStreams(const CallStreams&) = delete;
+    CallStreams& operator=(const CallStreams&) = delete;
+
+    // The session client that the callback feeds. Set before a stream opens.
+    void setSession(const SessionApi* api, QelClient* client) noexcept;
+
+    // Opens and starts the call stream on the devices that the keys name (null: the
+    // default device). On success the stream holds one PortAudio reference.
+    // The session library is told the stream's format (audioSetup) before the stream
+    // starts, so audioSetup never overlaps an audioIO of the same client.
+    [[nodiscard]] Result open(const char* inputKey, const char* outputKey);
+    // Closes the call stream if one is open; waits for a running callback to return.
+    void close() noexcept;
+
+    bool anyOpen() const noexcept;
+    bool callOpen() const noexcept;
+    StreamFigures figures() const noexcept;
+
+    // Device switch during a call: reopens the call stream on the new devices and tells
+    // the session library when the rate changed. Without a call, only the loopback
+    // switch changes.
+    [[nodiscard]] Result changeDevices(const char* inputKey, const char* outputKey, bool loopback);
+
+  private:
+    // Real-time code, on PortAudio's audio thread: no allocation, lock, log, JNI or
+    // wait of its own; it reads only atomics and calls the session library's audioIO.
+    static int callback(const void* input, void* output, unsigned long frames,
+                        const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags, void* self);
+
+    const PortAudioApi& pa() const noexcept { return m_registry.portAudio(); }
+    int resolve(const char* key, int fallback, const char* direction);
+    // Opens the call stream without starting it; on success the reference is kept.
+    [[nodiscard]] Result openLocked(const char* inputKey, const char* outputKey);
+    [[nodiscard]] Result openExclusive(PaStreamParameters& in, PaStreamParameters& out);
+    [[nodiscard]] Result startLocked();
+    void closeLocked() noexcept;
+    bool anyOpenLocked() const noexcept {
+        return m_call != nullptr || m_testTone != nullptr || m_sound != nullptr;
+    }
+    StreamFigures figuresLocked() const noexcept;
+    void announceLocked(bool rateChanged) noexcept;
+
+    DeviceRegistry& m_registry;
+    EngineLog& m_log;
+    AudioControls& m_controls;
+    std::atomic<const SessionApi*> m_api{nullptr};
+    std::atomic<QelClient*> m_client{nullptr};
+    mutable std::mutex m_mutex;
+    PaStream* m_call = nullptr;
+    PaStream* m_testTone = nullptr;  // the tone and sound players fill these
+    PaStream* m_sound = nullptr;
+};
+
+}  // namespace tallix

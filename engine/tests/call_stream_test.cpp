@@ -1,0 +1,170 @@
+// The call stream's opening on the PortAudio double: the exclusive-mode fall-back
+// that only a Windows host API offers, the result codes, the library reference given
+// back on every failure, and what the audio callback passes on.
+#include <gtest/gtest.h>
+
+#include "engine/call_stream.h"
+#include "engine/tests/portaudio_double.h"
+#include "engine/tests/session_log.h"
+
+namespace tallix {
+namespace {
+
+using testing::PortAudioDouble;
+using testing::SessionLog;
+
+class CallStreamTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        pa.devices = {{"Mic", 1, 0, 44100}, {"Speakers", 0, 2, 48000}, {"Headset", 1, 1, 48000}};
+        pa.defaultInput = 0;
+        pa.defaultOutput = 1;
+    }
+    PortAudioDouble pa;
+    SessionLog log;
+    AudioControls controls;
+    DeviceRegistry registry{pa.api(), log.log()};
+    CallStreams streams{registry, log.log(), controls};
+};
+
+TEST_F(CallStreamTest, OpensAtTheOutputRateAndKeepsOneReferenceUntilClosed) {
+    ASSERT_EQ(streams.open(nullptr, "Headset|02|01|01"), Result::ok);
+    EXPECT_EQ(pa.openedRates, std::vector<double>{48000});
+    EXPECT_EQ(pa.references, 1);
+    EXPECT_EQ(streams.figures().sampleRate, 48000);
+    EXPECT_EQ(streams.figures().framesPerBuffer, 512);
+    EXPECT_EQ(streams.open(nullptr, nullptr), Result::busy);
+    EXPECT_EQ(pa.references, 1);
+    streams.close();
+    EXPECT_EQ(pa.references, 0);
+    EXPECT_EQ(pa.openStreams, 0);
+    EXPECT_EQ(streams.figures().sampleRate, -1);
+    EXPECT_TRUE(log.contains(
+        "3|Start audio request with devices input: [default] output: [Headset|02|01|01]"));
+    EXPECT_TRUE(log.contains("3|Using audio devices input: [Mic] output: [Headset]"));
+    EXPECT_TRUE(log.contains("4|Audio Setup - Sample Rate: 48000, Frame Samples: 512"));
+}
+
+TEST_F(CallStreamTest, RateMismatchFallsBackToExclusiveModeTrying48000First) {
+    pa.openError = paInvalidDevice;
+    pa.supportedExclusiveRates = {44100, 48000, 16000};
+    ASSERT_EQ(streams.open(nullptr, nullptr), Result::ok);
+    EXPECT_EQ(pa.formatQueries, std::vector<int>{48000});
+    ASSERT_EQ(pa.openedExclusive, (std::vector<bool>{false, true}));
+    EXPECT_EQ(pa.openedRates.back(), 48000);
+    EXPECT_TRUE(log.contains("3|Grabbed audio devices in exclusive mode at 48kHz"));
+    streams.close();
+    EXPECT_EQ(pa.references, 0);
+
+    pa.supportedExclusiveRates = {11025};
+    ASSERT_EQ(streams.open(nullptr, nullptr), Result::ok);
+    EXPECT_EQ(pa.openedRates.back(), 11025);
+    EXPECT_TRUE(log.contains("3|Grabbed audio devices in exclusive mode at 11kHz"));
+    streams.close();
+}
+
+TEST_F(CallStreamTest, NoCommonExclusiveRateIsCodeFourWithEveryRateTriedInOrder) {
+    pa.openError = paInvalidDevice;
+    EXPECT_EQ(streams.open(nullptr, nullptr), Result::noCommonRate);
+    EXPECT_EQ(pa.formatQueries, (std::vector<int>{48000, 44100, 32000, 22050, 16000, 11025, 8000}));
+    EXPECT_EQ(pa.references, 0);
+    EXPECT_FALSE(streams.callOpen());
+    EXPECT_TRUE(
+        log.contains("1|Failed to find a sample rate that works for input & output devices"));
+}
+
+TEST_F(CallStreamTest, FailingExclusiveOpenIsCodeFive) {
+    pa.openError = paInvalidDevice;
+    pa.supportedExclusiveRates = {32000};
+    pa.exclusiveOpenError = paDeviceUnavailable;
+    EXPECT_EQ(streams.open(nullptr, nullptr), Result::exclusiveFailed);
+    EXPECT_EQ(pa.references, 0);
+    EXPECT_FALSE(streams.callOpen());
+    EXPECT_TRUE(log.contains("1|Failed to create audio streams in exclusive mode: double error"));
+}
+
+TEST_F(CallStreamTest, NoExclusiveAttemptWithEqualRatesOrWithoutAnExclusiveMode) {
+    pa.openError = paInvalidDevice;
+    EXPECT_EQ(streams.open("Headset", "Speakers"), Result::failed);  // both 48000
+    EXPECT_TRUE(pa.formatQueries.empty());
+    pa.exclusiveMode = false;  // as on ALSA: a mismatch ends in code 3
+    EXPECT_EQ(streams.open(nullptr, nullptr), Result::failed);
+    EXPECT_TRUE(pa.formatQueries.empty());
+    EXPECT_EQ(pa.references, 0);
+    EXPECT_TRUE(log.contains("1|Error while creating audio stream: double error"));
+}
+
+TEST_F(CallStreamTest, EveryFailurePathGivesItsReferenceBack) {
+    struct Case {
+        const char* in;
+        const char* out;
+        Result expected;
+    };
+    const Case cases[] = {
+        {"Nobody", nullptr, Result::deviceNotFound},
+        {nullptr, "Nobody", Result::deviceNotFound},
+        {"Speakers", nullptr, Result::deviceNotFound},  // no input channel
+        {nullptr, "Mic", Result::deviceNotFound},       // no output channel
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(streams.open(c.in, c.out), c.expected)
+            << (c.in ? c.in : "-") << " " << (c.out ? c.out : "-");
+        EXPECT_EQ(pa.references, 0);
+    }
+    EXPECT_TRUE(log.contains("2|Failed to find input device [Nobody]"));
+    EXPECT_TRUE(log.contains("1|Selected output device doesn't support output"));
+
+    pa.startError = paDeviceUnavailable;
+    EXPECT_EQ(streams.open(nullptr, nullptr), Result::failed);
+    EXPECT_EQ(pa.references, 0);
+    EXPECT_EQ(pa.openStreams, 0);
+    EXPECT_TRUE(log.contains("1|Error while starting audio stream: double error"));
+
+    pa.startError = paNoError;
+    pa.hostDeviceCount = paInternalError;
+    EXPECT_EQ(streams.open(nullptr, nullptr), Result::failed);
+    EXPECT_EQ(pa.references, 0);
+
+    pa.hostDeviceCount = 0;
+    pa.devices.clear();
+    pa.defaultInput = pa.defaultOutput = -1;
+    EXPECT_EQ(streams.open(nullptr, nullptr), Result::deviceNotFound);
+    EXPECT_EQ(pa.references, 0);
+
+    pa.initializeError = paInsufficientMemory;
+    EXPECT_EQ(streams.open(nullptr, nullptr), Result::failed);
+    EXPECT_EQ(pa.references, 0);
+}
+
+TEST_F(CallStreamTest, DeviceSwitchWithoutACallOnlyChangesLoopback) {
+    EXPECT_EQ(streams.changeDevices("Nobody", "Nobody", true), Result::ok);
+    EXPECT_TRUE(controls.loopbackMode.load());
+    EXPECT_TRUE(pa.openedRates.empty());
+}
+
+TEST_F(CallStreamTest, DeviceSwitchDuringACallReopensAndReportsAMissingDevice) {
+    ASSERT_EQ(streams.open(nullptr, nullptr), Result::ok);
+    log.take();
+    ASSERT_EQ(streams.changeDevices("Headset", "Headset", false), Result::ok);
+    EXPECT_EQ(pa.references, 1);
+    EXPECT_FALSE(log.contains("Audio Sample Rate Changed"));  // 48000 both times
+    EXPECT_EQ(streams.changeDevices("Nobody", nullptr, false), Result::deviceNotFound);
+    EXPECT_FALSE(streams.callOpen());
+    EXPECT_EQ(pa.references, 0);
+}
+
+TEST_F(CallStreamTest, CallbackWritesSilenceUntilTheCallIsConnected) {
+    ASSERT_EQ(streams.open(nullptr, nullptr), Result::ok);
+    float input[512];
+    float output[512];
+    std::fill(std::begin(input), std::end(input), 0.5f);
+    std::fill(std::begin(output), std::end(output), 7.0f);
+    EXPECT_EQ(pa.callback(input, output, 512, nullptr, 0, pa.userData), paContinue);
+    for (float sample : output) {
+        ASSERT_EQ(sample, 0.0f);
+    }
+    streams.close();
+}
+
+}  // namespace
+}  // namespace tallix

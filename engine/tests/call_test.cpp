@@ -1,0 +1,212 @@
+// Calls through the real session library against the real test voice server on
+// loopback, with real PortAudio on the sound server that the test run starts.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+
+#include "engine/engine.h"
+#include "engine/tests/server_process.h"
+#include "engine/tests/tcp_test_host.h"
+#include "platform/clock.h"
+
+namespace tallix {
+namespace {
+
+using testing::ServerProcess;
+using testing::TcpTestHost;
+
+constexpr int kConnectMs = 8000;
+
+// Watches what the audio callback hands to audioIO, then forwards to the real one.
+struct AudioIoWatch {
+    static inline std::atomic<int> calls{0};
+    static inline std::atomic<float> lastInputGain{-1};
+    static inline std::atomic<float> lastOutputGain{-1};
+    static inline int (*real)(QelClient*, float**, int, float, float**, int, float) = nullptr;
+    static int audioIO(QelClient* c, float** in, int ni, float gi, float** out, int no, float go) {
+        calls.fetch_add(1);
+        lastInputGain.store(gi);
+        lastOutputGain.store(go);
+        return real ? real(c, in, ni, gi, out, no, go) : 0;
+    }
+};
+
+class CallTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(engine.initialise(QEL_LIBRARY_PATH))
+            << "session library or sound devices missing";
+        engine.call.setCallerId("tester");
+    }
+    void TearDown() override {
+        if (engine.call.inProgress()) {
+            engine.call.end();
+        }
+        EXPECT_TRUE(engine.call.waitIdle(10000));
+        EXPECT_FALSE(engine.streams.callOpen());
+    }
+
+    Result start(const ServerProcess& server, const std::string& service = "echo") {
+        return start(server.tcpPort(), service);
+    }
+    Result start(unsigned port, const std::string& service = "echo") {
+        host = std::make_shared<TcpTestHost>(engine.call);
+        return engine.call.start({"1234", "127.0.0.1", static_cast<uint16_t>(port), service},
+                                 nullptr, nullptr, false, host);
+    }
+    // Drains the engine's log (the way the Java host does) and looks for `needle`.
+    bool logged(const std::string& needle) {
+        const SessionApi& api = engine.api();
+        while (const LogWalkEntry* e = api.logWalk(engine.log.manager())) {
+            m_log.push_back(std::to_string(e->level) + "|" + e->text);
+        }
+        while (const LogWalkEntry* e = api.logWalk(engine.log.manager())) {
+            m_log.push_back(std::to_string(e->level) + "|" + e->text);
+        }
+        for (const std::string& line : m_log) {
+            if (line.find(needle) != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    Engine engine{systemPortAudio()};
+    std::shared_ptr<TcpTestHost> host;
+    std::vector<std::string> m_log;
+};
+
+TEST_F(CallTest, UdpCallReportsStartedThenEndedAndCarriesAudio) {
+    ServerProcess server;
+    ASSERT_TRUE(server.running());
+    SessionApi watched = engine.api();
+    AudioIoWatch::real = watched.audioIO;
+    watched.audioIO = &AudioIoWatch::audioIO;
+    engine.streams.setSession(&watched, engine.client());
+
+    ASSERT_EQ(start(server), Result::ok);
+    EXPECT_EQ(
+        engine.call.start({"99", "127.0.0.1", static_cast<uint16_t>(server.tcpPort()), "echo"},
+                          nullptr, nullptr, false, std::make_shared<TcpTestHost>(engine.call)),
+        Result::busy);  // never two call threads
+    ASSERT_EQ(host->nextEvent(kConnectMs), "started 1234");
+    EXPECT_TRUE(engine.call.inProgress());  // already when the host hears of it
+
+    engine.controls.inputLevel.store(0.25f);
+    engine.controls.outputLevel.store(0.5f);
+    const int before = AudioIoWatch::calls.load();
+    platform::sleepMs(300);
+    EXPECT_GT(AudioIoWatch::calls.load(), before + 10);  // 512 frames at 48 kHz: ~94 a second
+    EXPECT_EQ(AudioIoWatch::lastInputGain.load(), 0.25f);
+    EXPECT_EQ(AudioIoWatch::lastOutputGain.load(), 0.5f);
+    engine.controls.inputMuted.store(true);
+    platform::sleepMs(100);
+    EXPECT_EQ(AudioIoWatch::lastInputGain.load(), 0.0f);
+    EXPECT_EQ(AudioIoWatch::lastOutputGain.load(), 0.5f);
+    engine.controls.inputMuted.store(false);
+
+    // A device switch in the call keeps it going on the new stream.
+    ASSERT_EQ(engine.streams.changeDevices("default", "default", false), Result::ok);
+    const int afterSwitch = AudioIoWatch::calls.load();
+    platform::sleepMs(200);
+    EXPECT_GT(AudioIoWatch::calls.load(), afterSwitch);
+    EXPECT_EQ(engine.streams.changeDevices("No such device", nullptr, false),
+              Result::deviceNotFound);
+    EXPECT_FALSE(engine.streams.callOpen());
+    EXPECT_TRUE(engine.call.inProgress());
+
+    engine.call.end();
+    EXPECT_EQ(host->nextEvent(kConnectMs), "ended 1234");
+    ASSERT_TRUE(engine.call.waitIdle(5000));
+    EXPECT_FALSE(engine.call.inProgress());
+    EXPECT_TRUE(host->threadEnded());
+    EXPECT_EQ(host->events().size(), 2u);
+    EXPECT_TRUE(logged("Connected to QEL server"));
+    EXPECT_TRUE(logged(" QEL: "));
+    EXPECT_TRUE(logged("Connected to server port"));
+    EXPECT_TRUE(logged("Shutting down call thread"));
+    engine.controls.inputLevel.store(1.0f);
+    engine.controls.outputLevel.store(1.0f);
+}
+
+TEST_F(CallTest, CallForcedOntoTcpReportsStartedThenEnded) {
+    ServerProcess server({"--ignore-udp"});
+    ASSERT_TRUE(server.running());
+    ASSERT_EQ(start(server), Result::ok);
+    ASSERT_EQ(host->nextEvent(15000), "started 1234");
+    engine.call.end();
+    EXPECT_EQ(host->nextEvent(kConnectMs), "ended 1234");
+    // Every packet went through the host: the UDP probes went unanswered.
+    EXPECT_TRUE(logged("Finished net detection, UDP=0"));
+    EXPECT_GE(host->packetsSent(), 4);  // announce, pings over TCP, connect, disconnect
+}
+
+TEST_F(CallTest, RefusedAnnounceFailsOnceAndNeverEnds) {
+    ServerProcess server({"--refuse-announce", "status", "--refuse-error", "go away"});
+    ASSERT_TRUE(server.running());
+    ASSERT_EQ(start(server), Result::ok);
+    EXPECT_EQ(host->nextEvent(kConnectMs), "failed 1234: Received error from QEL");
+    ASSERT_TRUE(engine.call.waitIdle(5000));
+    EXPECT_EQ(host->events().size(), 1u);
+    EXPECT_TRUE(logged("Received QEL error ["));
+}
+
+TEST_F(CallTest, SilentServerFailsOnceAndNeverEnds) {
+    testing::SilentServer server;
+    ASSERT_EQ(start(server.port()), Result::ok);
+    EXPECT_EQ(host->nextEvent(kConnectMs), "failed 1234: Received error from QEL");
+    ASSERT_TRUE(engine.call.waitIdle(5000));
+    EXPECT_EQ(host->events().size(), 1u);
+}
+
+TEST_F(CallTest, UnreachableServerFailsWithoutSessionTraffic) {
+    ASSERT_EQ(start(testing::closedPort()), Result::ok);
+    EXPECT_EQ(host->nextEvent(kConnectMs), "failed 1234: Failed to connect to server");
+    ASSERT_TRUE(engine.call.waitIdle(5000));
+    EXPECT_EQ(host->packetsSent(), 0);
+    EXPECT_TRUE(host->threadEnded());
+    // The finished call leaves room for the next one at once.
+    ServerProcess server;
+    ASSERT_EQ(start(server), Result::ok);
+    EXPECT_EQ(host->nextEvent(kConnectMs), "started 1234");
+    engine.call.end();
+    EXPECT_EQ(host->nextEvent(kConnectMs), "ended 1234");
+}
+
+TEST_F(CallTest, FailedTcpSendFailsTheCall) {
+    ServerProcess server;
+    host = std::make_shared<TcpTestHost>(engine.call);
+    host->failSends = true;
+    ASSERT_EQ(
+        engine.call.start({"77", "127.0.0.1", static_cast<uint16_t>(server.tcpPort()), "echo"},
+                          nullptr, nullptr, false, host),
+        Result::ok);
+    EXPECT_EQ(host->nextEvent(kConnectMs), "failed 77: Error sending TCP packet");
+    ASSERT_TRUE(engine.call.waitIdle(5000));
+    EXPECT_EQ(host->events().size(), 1u);
+}
+
+TEST_F(CallTest, EndBeforeTheConnectionOnlyLogs) {
+    testing::SilentServer server;
+    ASSERT_EQ(start(server.port()), Result::ok);
+    platform::sleepMs(100);
+    engine.call.end();
+    EXPECT_TRUE(logged("Attempting to end call when no call is in progress"));
+    const std::shared_ptr<TcpTestHost> first = host;
+    EXPECT_EQ(start(server.port()), Result::busy);  // the first call is still setting up
+    host = first;
+    EXPECT_EQ(host->nextEvent(kConnectMs), "failed 1234: Received error from QEL");
+    EXPECT_EQ(host->events().size(), 1u);
+}
+
+TEST_F(CallTest, OversizedTcpPacketIsRefused) {
+    std::vector<uint8_t> big(NetPacket::kCapacity + 1);
+    EXPECT_FALSE(engine.call.tcpPacketReceived(big.data(), static_cast<int>(big.size())));
+    EXPECT_FALSE(engine.call.tcpPacketReceived(big.data(), -1));
+    EXPECT_TRUE(engine.call.tcpPacketReceived(big.data(), NetPacket::kCapacity));
+    EXPECT_TRUE(logged("Refused TCP packet of 8197 bytes"));
+}
+
+}  // namespace
+}  // namespace tallix

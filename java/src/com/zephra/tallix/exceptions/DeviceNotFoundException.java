@@ -1,0 +1,10 @@
+package com.zephra.tallix.exceptions;
+
+/** Thrown by the voice engine's native methods; the message says what failed. */
+public class DeviceNotFoundException extends TallixException {
+    private static final long serialVersionUID = 1L;
+
+    public DeviceNotFoundException(String message) {
+        super(message);
+    }
+}

@@ -1,0 +1,140 @@
+#include <fcntl.h>
+#include <netdb.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/udp_socket.h"
+
+namespace platform {
+
+struct DatagramAddresses::List {
+    addrinfo* head = nullptr;
+    std::size_t count = 0;
+    ~List() {
+        if (head != nullptr) {
+            freeaddrinfo(head);
+        }
+    }
+};
+
+DatagramAddresses::DatagramAddresses() = default;
+DatagramAddresses::~DatagramAddresses() = default;
+DatagramAddresses::DatagramAddresses(DatagramAddresses&&) noexcept = default;
+DatagramAddresses& DatagramAddresses::operator=(DatagramAddresses&&) noexcept = default;
+
+int DatagramAddresses::resolve(const char* host, const char* service, DatagramAddresses& out) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_DGRAM;
+    auto list = std::make_unique<List>();
+    const int rc = getaddrinfo(host, service, &hints, &list->head);
+    if (rc != 0) {
+        list->head = nullptr;
+        return rc;
+    }
+    for (addrinfo* ai = list->head; ai != nullptr; ai = ai->ai_next) {
+        ++list->count;
+    }
+    out.m_list = std::move(list);
+    return 0;
+}
+
+std::string DatagramAddresses::errorText(int code) {
+    return gai_strerror(code);
+}
+
+std::size_t DatagramAddresses::size() const noexcept {
+    return m_list ? m_list->count : 0;
+}
+
+DatagramAddresses::Candidate DatagramAddresses::operator[](std::size_t i) const noexcept {
+    addrinfo* ai = m_list->head;
+    while (i-- > 0) {
+        ai = ai->ai_next;
+    }
+    return {ai->ai_family, ai->ai_socktype, ai->ai_protocol, ai->ai_addr,
+            static_cast<uint32_t>(ai->ai_addrlen)};
+}
+
+UdpSocket& UdpSocket::operator=(UdpSocket&& other) noexcept {
+    if (this != &other) {
+        close();
+        m_handle = other.m_handle;
+        other.m_handle = kInvalid;
+    }
+    return *this;
+}
+
+bool UdpSocket::create(const DatagramAddresses::Candidate& c) noexcept {
+    const int fd = ::socket(c.family, c.type | SOCK_CLOEXEC, c.protocol);
+    if (fd < 0) {
+        return false;
+    }
+    close();
+    m_handle = fd;
+    return true;
+}
+
+bool UdpSocket::connect(const DatagramAddresses::Candidate& c) noexcept {
+    // A datagram connect only records the peer; EINPROGRESS cannot really happen but is
+    // not a failure where it does.
+    const int rc = ::connect(static_cast<int>(m_handle), static_cast<const sockaddr*>(c.address),
+                             static_cast<socklen_t>(c.addressLength));
+    return rc == 0 || errno == EINPROGRESS;
+}
+
+bool UdpSocket::setNonBlocking() noexcept {
+    const int fd = static_cast<int>(m_handle);
+    const int flags = fcntl(fd, F_GETFL);
+    return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+void UdpSocket::close() noexcept {
+    if (m_handle != kInvalid) {
+        ::close(static_cast<int>(m_handle));
+        m_handle = kInvalid;
+    }
+}
+
+UdpSocket::Status UdpSocket::receive(void* buffer, std::size_t capacity,
+                                     std::size_t& received) noexcept {
+    for (;;) {
+        const ssize_t n = ::recv(static_cast<int>(m_handle), buffer, capacity, 0);
+        if (n >= 0) {
+            received = static_cast<std::size_t>(n);
+            return Status::ok;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        return (errno == EAGAIN || errno == EWOULDBLOCK) ? Status::wouldBlock : Status::failed;
+    }
+}
+
+bool UdpSocket::send(const void* data, std::size_t length) noexcept {
+    const auto* bytes = static_cast<const char*>(data);
+    while (length > 0) {
+        const ssize_t n = ::send(static_cast<int>(m_handle), bytes, length, MSG_NOSIGNAL);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        bytes += n;
+        length -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::string UdpSocket::lastErrorText() {
+    char buffer[128];
+    const int error = errno;
+    // GNU strerror_r returns the text (which may or may not be `buffer`).
+    return strerror_r(error, buffer, sizeof buffer);
+}
+
+}  // namespace platform
