@@ -59,6 +59,8 @@ double rms(const std::vector<float>& samples) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Events are read as they happen, often through a pipe.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     qelcall::CallOptions options;
     std::string inPath, outPath, qelPath = defaultLibraryPath(), server;
     bool measureLatency = false;
@@ -134,7 +136,6 @@ int main(int argc, char** argv) {
     }
     std::printf("qelcall: %s, calling %s service %s\n", library.api().version(), server.c_str(),
                 options.service.c_str());
-    std::fflush(stdout);
 
     struct sigaction sa{};
     sa.sa_handler = onSignal;

@@ -154,6 +154,47 @@ TEST_F(QelcallTest, BadArgumentsAndInputsAreRefused) {
     EXPECT_NE(r.out.find("48000"), std::string::npos) << r.out;
 }
 
+// Ctrl-C in the middle of a call hangs up properly: DISCONNECT, heard audio, success.
+TEST_F(QelcallTest, InterruptHangsUpCleanly) {
+    ServerProcess server({});
+    ASSERT_TRUE(server.ready());
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    const std::string port = "127.0.0.1:" + std::to_string(server.tcpPort());
+    const std::string heard = path("heard.wav");
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        dup2(out[1], STDERR_FILENO);
+        close(out[0]);
+        execl(QELCALL_PATH, QELCALL_PATH, "--qel", QEL_LIBRARY_PATH, "--server", port.c_str(),
+              "--out", heard.c_str(), "--seconds", "20", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    std::string text;
+    char c;
+    bool signalled = false;
+    while (read(out[0], &c, 1) == 1) {
+        text += c;
+        if (!signalled && text.find("E_QELEV_CONNECTED\n") != std::string::npos) {
+            usleep(500'000);
+            kill(pid, SIGINT);
+            signalled = true;
+        }
+    }
+    close(out[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(signalled) << text;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << text;
+    EXPECT_NE(text.find("E_QELEV_DISCONNECTED"), std::string::npos) << text;
+    std::string error;
+    const auto a = qelcall::readWav(heard, error);
+    ASSERT_TRUE(a) << error;
+    EXPECT_NEAR(static_cast<double>(a->samples.size()) / 48000, 0.5, 0.2);
+}
+
 // Mouth-to-ear through echo on loopback: one click a second in the microphone.
 TEST_F(QelcallTest, ClickLatencyThroughEcho) {
     qelcall::MonoAudio clicks{48000, std::vector<float>(48000 * 3)};
