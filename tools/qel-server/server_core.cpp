@@ -290,7 +290,9 @@ void ServerCore::handleConnectTo(Session& s, const FieldTable& fields, uint64_t 
         addField(answer, E_FLD_ERROR, "%s", "no service named");
     } else if (service == "echo") {
         s.service = Service::Echo;
-        s.echoPrimer = m_conference.channelFor(s.key);
+        if (m_options.echoPrimer) {
+            s.echoPrimer = m_conference.channelFor(s.key);
+        }
         s.nextPrimeMs = nowMs;
     } else if (service == "conference") {
         if (m_conference.join(pin, s.token, s.key)) {

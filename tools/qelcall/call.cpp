@@ -327,8 +327,7 @@ std::string CallRun::run(const std::atomic<bool>& stop) {
             if (m_connected) {
                 m_qel.disconnect(m_client);
             } else {
-                fail(stop ? "interrupted before the call connected" : "");
-                m_callStop = true;
+                fail("interrupted before the call connected");  // timeUp needs a connection
             }
         }
         if (!m_connected && now - m_start > std::chrono::seconds(15)) {
