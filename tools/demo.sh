@@ -1,7 +1,8 @@
 #!/bin/bash
 # The main job, for a person to watch: builds the native and Windows presets, shows
 # what the Java host would load, and runs the window helpers on a Wine desktop:
-# two coloured windows are opened, listed and captured to build/demo/window.bmp.
+# two coloured windows are opened, listed and captured to build/demo/window.bmp; then a
+# call through the test voice server's echo service, heard audio in build/demo/heard.wav.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./tools/install-deps.sh
@@ -24,4 +25,31 @@ trap 'sh cmake/wine-env.sh stop "$wine_dir" /usr/lib/wine/wine64 win64' EXIT
 echo "=== Vistrel on a Wine desktop: window list, then a capture of one window"
 build/windows-x64/wine-run.sh build/windows-x64/stage/winlist.exe --demo build/demo/window.bmp back
 echo "    image written to build/demo/window.bmp"
+
+# A real call through the test voice server's echo service: a sentence spoken by
+# espeak-ng (resampled to the 48 kHz device clock) is the microphone, and what comes
+# back is written to build/demo/heard.wav.
+echo "=== a call through qel-server's echo service"
+espeak-ng -w build/demo/speech-raw.wav \
+    "Hello. This is a test call through the echo service of the Q E L test server."
+sox build/demo/speech-raw.wav -r 48000 -c 1 -b 16 build/demo/speech.wav
+server_log=build/demo/qel-server.log
+build/linux/tools/qel-server/qel-server >build/demo/qel-server.out 2>"$server_log" &
+server_pid=$!
+trap 'kill "$server_pid" 2>/dev/null || true; sh cmake/wine-env.sh stop "$wine_dir" /usr/lib/wine/wine64 win64' EXIT
+port=""
+for _ in $(seq 50); do
+    port=$(sed -n 's/^qel-server listening tcp=\([0-9]*\) .*/\1/p' build/demo/qel-server.out)
+    [ -n "$port" ] && break
+    sleep 0.1
+done
+[ -n "$port" ] || { echo "qel-server did not start; see $server_log"; exit 1; }
+echo "    qel-server listening on 127.0.0.1:${port}"
+build/linux/stage/qelcall --server "127.0.0.1:${port}" --service echo --name demo \
+    --in build/demo/speech.wav --out build/demo/heard.wav --seconds 6 | sed 's/^/    /'
+kill -INT "$server_pid"
+wait "$server_pid" || true
+echo "    received audio written to build/demo/heard.wav (server log: $server_log)"
+
+# The same kind of call made by the Java host through tallix on the sound server.
 ./tools/voice-demo.sh

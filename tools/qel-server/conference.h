@@ -49,6 +49,11 @@ class Conference {
     // False when this build has no voice channel; then nobody can join.
     bool available() const noexcept { return static_cast<bool>(m_factory); }
 
+    // A voice channel keyed for one client outside the room (null when unavailable).
+    std::unique_ptr<VoiceChannel> channelFor(const std::string& key) const {
+        return m_factory ? m_factory(key) : nullptr;
+    }
+
     bool join(const std::string& pin, uint32_t token, const std::string& key);
     void leave(uint32_t token);
     bool empty() const noexcept { return m_participants.empty(); }

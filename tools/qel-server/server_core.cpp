@@ -1,6 +1,7 @@
 #include "tools/qel-server/server_core.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -289,6 +290,10 @@ void ServerCore::handleConnectTo(Session& s, const FieldTable& fields, uint64_t 
         addField(answer, E_FLD_ERROR, "%s", "no service named");
     } else if (service == "echo") {
         s.service = Service::Echo;
+        if (m_options.echoPrimer) {
+            s.echoPrimer = m_conference.channelFor(s.key);
+        }
+        s.nextPrimeMs = nowMs;
     } else if (service == "conference") {
         if (m_conference.join(pin, s.token, s.key)) {
             s.service = Service::Conference;
@@ -334,6 +339,7 @@ void ServerCore::handleVoice(Session& s, const Source& from, const uint8_t* pack
             transportName(from.transport));
     }
     if (s.service == Service::Echo) {
+        s.echoPrimer.reset();
         sendVoice(s, std::vector<uint8_t>(packet, packet + length), m_nowMs);
         return;
     }
@@ -351,6 +357,16 @@ void ServerCore::sendControl(const Source& to, const PacketBuilder& packet, uint
     // report their result in that byte.
     out.bytes[11] = status;
     m_output.push_back(std::move(out));
+}
+
+void ServerCore::primeEcho(Session& s, uint64_t nowMs) {
+    const std::array<int16_t, VoiceChannel::kFrameSamples> silence{};
+    std::array<uint8_t, 1024> payload;
+    const size_t length = s.echoPrimer->encode(silence.data(), payload.data(), payload.size());
+    if (length != 0) {
+        sendVoice(s, voicePacket(s.token, payload.data(), length), nowMs);
+    }
+    s.nextPrimeMs = nowMs + Conference::kMixPeriodMs;
 }
 
 void ServerCore::sendVoice(Session& s, std::vector<uint8_t> bytes, uint64_t nowMs) {
@@ -412,6 +428,9 @@ void ServerCore::tick(uint64_t nowMs) {
             ending.push_back(token);
             continue;
         }
+        if (s.echoPrimer && nowMs >= s.nextPrimeMs) {
+            primeEcho(s, nowMs);
+        }
         if (nowMs >= s.nextNetstateMs) {
             const uint32_t lost = s.loss.takeWindow();
             PacketBuilder report;
@@ -455,6 +474,9 @@ uint64_t ServerCore::nextWakeMs() const {
             continue;
         }
         wake = std::min(wake, s.nextNetstateMs);
+        if (s.echoPrimer) {
+            wake = std::min(wake, s.nextPrimeMs);
+        }
         if (s.disconnectAtMs != 0) {
             wake = std::min(wake, s.disconnectAtMs);
         }

@@ -81,6 +81,10 @@ class ServerCore {
         LossCounter loss;
         uint64_t nextNetstateMs = 0;
         uint64_t disconnectAtMs = 0;  // 0: none
+        // Echo: a client plays and captures only once it has heard voice, so the
+        // service sends silent frames every 20 ms until the client's first voice.
+        std::shared_ptr<VoiceChannel> echoPrimer;
+        uint64_t nextPrimeMs = 0;
     };
 
     struct Connection {
@@ -101,6 +105,7 @@ class ServerCore {
     void sendControl(const Source& to, const session::PacketBuilder& packet,
                      uint8_t status = session::E_QELPS_NONE);
     void sendVoice(Session& s, std::vector<uint8_t> bytes, uint64_t nowMs);
+    void primeEcho(Session& s, uint64_t nowMs);
     void endSession(uint32_t token, const char* why);
     uint32_t freshToken();
     void log(const char* format, ...) QEL_PRINTF_FORMAT(2, 3);

@@ -1,6 +1,7 @@
 // The protocol core driven without sockets: packets in, answers out.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <memory>
 #include <string>
@@ -25,9 +26,10 @@ struct Reply : ParsedPacket {
 
 class ServerCoreTest : public ::testing::Test {
   protected:
-    void start(const ServerOptions& options = {}) {
+    void start(const ServerOptions& options = {}, VoiceChannelFactory channels = nullptr) {
         m_core = std::make_unique<ServerCore>(
-            options, kServerUdp, [this](const std::string& line) { m_log.push_back(line); });
+            options, kServerUdp, [this](const std::string& line) { m_log.push_back(line); },
+            std::move(channels));
         m_core->tcpOpened(1, m_now);
     }
 
@@ -262,6 +264,39 @@ TEST_F(ServerCoreTest, EchoSendsVoiceBackTheWayTheClientSendsIt) {
     ASSERT_EQ(r.size(), 1u);
     EXPECT_EQ(r[0].raw.transport, Transport::Tcp);
     EXPECT_EQ(r[0].raw.bytes, overTcp);
+}
+
+// Test double of a voice channel: "encodes" any frame as the 8-byte prefix and one byte.
+class VoiceChannelDouble : public VoiceChannel {
+  public:
+    bool decode(uint8_t*, size_t, int16_t*) override { return false; }
+    size_t encode(const int16_t*, uint8_t* out, size_t room) override {
+        std::fill(out, out + std::min<size_t>(room, 9), uint8_t{0x5A});
+        return 9;
+    }
+};
+
+// A client plays and captures only once it has heard voice: echo sends it silence every
+// 20 ms until its own voice arrives, then only echoes.
+TEST_F(ServerCoreTest, EchoPrimesTheClientWithSilenceUntilItSpeaks) {
+    start({}, [](const std::string&) { return std::make_unique<VoiceChannelDouble>(); });
+    const uint32_t token = connectEcho(true);
+    const uint64_t t0 = m_now;
+    auto r = tickAt(t0);
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].raw.transport, Transport::Udp);
+    EXPECT_EQ(r[0].raw.bytes.size(), r[0].header.len);
+    EXPECT_EQ(r[0].raw.bytes.back(), 0x5A);
+    EXPECT_TRUE(tickAt(t0 + 10).empty());
+    EXPECT_EQ(tickAt(t0 + 20).size(), 1u);
+    EXPECT_EQ(m_core->nextWakeMs(), t0 + 40);
+
+    const auto packet = voice(token, 0);
+    r = udp(packet);
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].raw.bytes, packet);
+    EXPECT_TRUE(tickAt(t0 + 40).empty());
+    EXPECT_TRUE(tickAt(t0 + 60).empty());
 }
 
 TEST_F(ServerCoreTest, VoiceIsIgnoredBeforeConnectAndWhenItHasNoSequence) {

@@ -1,0 +1,357 @@
+#include "tools/qelcall/call.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/select.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+namespace qelcall {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const char* eventName(int code) {
+    static const char* const names[] = {"E_QELEV_NONE",      "E_QELEV_UDPADDR",   "E_QELEV_NET_UDP",
+                                        "E_QELEV_NET_TCP",   "E_QELEV_CONNECTED", "E_QELEV_ERROR",
+                                        "E_QELEV_SEND_UDP",  "E_QELEV_SEND_TCP",  "E_QELEV_DISCONNECTED"};
+    return code >= 0 && code <= 8 ? names[code] : "unknown";
+}
+
+class Socket {
+public:
+    Socket() = default;
+    explicit Socket(int fd) : m_fd(fd) {}
+    ~Socket() { if (m_fd >= 0) ::close(m_fd); }
+    Socket(const Socket&) = delete;
+    Socket(Socket&& o) noexcept : m_fd(o.m_fd) { o.m_fd = -1; }
+    Socket& operator=(Socket&& o) noexcept { std::swap(m_fd, o.m_fd); return *this; }
+    int fd() const { return m_fd; }
+private:
+    int m_fd = -1;
+};
+
+// Connects a socket of `type` to host:port and makes it non-blocking. The TCP connect
+// itself blocks (loopback or a near server: the call cannot start without it).
+Socket connectTo(const std::string& host, uint16_t port, int type, std::string& error) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = type;
+    addrinfo* list = nullptr;
+    const std::string service = std::to_string(port);
+    if (const int rc = getaddrinfo(host.c_str(), service.c_str(), &hints, &list); rc != 0) {
+        error = "cannot resolve " + host + ": " + gai_strerror(rc);
+        return {};
+    }
+    Socket result;
+    for (addrinfo* a = list; a != nullptr; a = a->ai_next) {
+        Socket s(::socket(a->ai_family, a->ai_socktype, a->ai_protocol));
+        if (s.fd() < 0 || ::connect(s.fd(), a->ai_addr, a->ai_addrlen) != 0) {
+            error = std::string("cannot connect to ") + host + ":" + service + ": " + std::strerror(errno);
+            continue;
+        }
+        ::fcntl(s.fd(), F_SETFL, ::fcntl(s.fd(), F_GETFL) | O_NONBLOCK);
+        if (type == SOCK_STREAM) {
+            const int one = 1;
+            ::setsockopt(s.fd(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        }
+        result = std::move(s);
+        error.clear();
+        break;
+    }
+    freeaddrinfo(list);
+    return result;
+}
+
+class CallRun {
+public:
+    CallRun(const QelEntryPoints& qel, const CallOptions& o, const MonoAudio& mic, MonoAudio& heard,
+            CallStatistics& stats)
+        : m_qel(qel), m_options(o), m_mic(mic), m_heard(heard), m_stats(stats), m_start(Clock::now()) {}
+
+    std::string run(const std::atomic<bool>& stop);
+
+private:
+    void callThread();
+    void audioThread();
+    void handle(const PollEvent& event);
+    void drainLog();
+    bool readSocket(int fd, bool viaUdp);
+    bool sendAll(int fd, const uint8_t* data, int length);
+    void fail(const std::string& reason);
+    double elapsed() const { return std::chrono::duration<double>(Clock::now() - m_start).count(); }
+
+    const QelEntryPoints& m_qel;
+    const CallOptions& m_options;
+    const MonoAudio& m_mic;
+    MonoAudio& m_heard;
+    CallStatistics& m_stats;
+    const Clock::time_point m_start;
+    QelClient* m_client = nullptr;
+    Socket m_tcp;
+    Socket m_udp;
+    std::atomic<bool> m_inCall{false};
+    std::atomic<bool> m_connected{false};
+    std::atomic<bool> m_callStop{false};
+    std::atomic<bool> m_callDone{false};
+    std::atomic<bool> m_audioStop{false};
+    std::mutex m_failureLock;
+    std::string m_failure;
+};
+
+void CallRun::fail(const std::string& reason) {
+    std::lock_guard<std::mutex> guard(m_failureLock);
+    if (m_failure.empty()) {
+        m_failure = reason;
+    }
+    m_callStop = true;
+}
+
+void CallRun::drainLog() {
+    for (const LogWalkEntry* e = m_qel.logwalk(m_client); e != nullptr && e->level != 0;
+         e = m_qel.logwalk(m_client)) {
+        if (m_options.verbose) {
+            std::printf("  qel[%d] %s\n", e->level, e->text);
+        }
+    }
+}
+
+bool CallRun::sendAll(int fd, const uint8_t* data, int length) {
+    int sent = 0;
+    while (sent < length) {
+        const ssize_t n = ::send(fd, data + sent, static_cast<size_t>(length - sent), MSG_NOSIGNAL);
+        if (n > 0) {
+            sent += static_cast<int>(n);
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            // <poll.h> is not included here: qel_api.h declares the library's poll.
+            fd_set writable;
+            FD_ZERO(&writable);
+            FD_SET(fd, &writable);
+            timeval wait{0, 100'000};
+            ::select(fd + 1, nullptr, &writable, nullptr, &wait);
+        } else if (n < 0 && errno != EINTR) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Hands everything waiting on the socket to the session; false when the call must end.
+bool CallRun::readSocket(int fd, bool viaUdp) {
+    uint8_t buffer[8196];
+    for (;;) {
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n > 0) {
+            (viaUdp ? m_stats.udpReceived : m_stats.tcpReceived) += 1;
+            m_stats.bytesReceived += static_cast<uint64_t>(n);
+            m_qel.recvPacket(m_client, buffer, static_cast<int>(n), viaUdp ? 1 : 0);
+        } else if (n == 0 && !viaUdp) {
+            fail("the server closed the TCP connection");
+            return false;
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return true;
+        } else if (n < 0 && errno != EINTR && !(viaUdp && errno == ECONNREFUSED)) {
+            fail(std::string(viaUdp ? "UDP" : "TCP") + " read error: " + std::strerror(errno));
+            return false;
+        }
+    }
+}
+
+void CallRun::handle(const PollEvent& event) {
+    const bool quiet = event.code == E_QELEV_SEND_UDP || event.code == E_QELEV_SEND_TCP;
+    if (!quiet || m_options.verbose) {
+        std::printf("[%7.3f s] event %d %s", elapsed(), event.code, eventName(event.code));
+        if (event.code == E_QELEV_SEND_UDP || event.code == E_QELEV_SEND_TCP) {
+            std::printf(" (%d bytes)", event.length);
+        }
+    }
+    switch (event.code) {
+    case E_QELEV_UDPADDR: {
+        const uint8_t* d = event.data;
+        const std::string address = std::to_string(d[0]) + "." + std::to_string(d[1]) + "." +
+                                    std::to_string(d[2]) + "." + std::to_string(d[3]);
+        const auto port = static_cast<uint16_t>(d[4] | d[5] << 8);
+        std::printf(" %s:%u\n", address.c_str(), port);
+        std::string error;
+        m_udp = connectTo(address, port, SOCK_DGRAM, error);
+        if (m_udp.fd() < 0) {
+            std::printf("  UDP socket: %s (detection falls back to TCP)\n", error.c_str());
+        }
+        return;
+    }
+    case E_QELEV_NET_UDP:
+    case E_QELEV_NET_TCP:
+        std::printf("\n");
+        m_stats.viaUdp = event.code == E_QELEV_NET_UDP;
+        m_qel.connectVoice(m_client, m_options.service.c_str(), m_options.pin.c_str());
+        return;
+    case E_QELEV_CONNECTED:
+        std::printf("\n");
+        m_stats.connected = true;
+        m_stats.connectMs = static_cast<uint32_t>(elapsed() * 1000);
+        m_connected = true;
+        m_inCall = true;
+        return;
+    case E_QELEV_ERROR: {
+        const std::string text(reinterpret_cast<const char*>(event.data),
+                               strnlen(reinterpret_cast<const char*>(event.data), sizeof event.data));
+        std::printf(" %s\n", text.c_str());
+        fail("session error: " + text);
+        return;
+    }
+    case E_QELEV_SEND_UDP:
+        if (m_options.verbose) std::printf("\n");
+        if (m_udp.fd() >= 0 && sendAll(m_udp.fd(), event.data, event.length)) {
+            ++m_stats.udpSent;
+            m_stats.bytesSent += static_cast<uint64_t>(event.length);
+        } else if (++m_stats.udpSendFailures > 250) {
+            fail("UDP send error limit reached");
+        }
+        return;
+    case E_QELEV_SEND_TCP:
+        if (m_options.verbose) std::printf("\n");
+        if (!sendAll(m_tcp.fd(), event.data, event.length)) {
+            fail(std::string("TCP send error: ") + std::strerror(errno));
+        }
+        ++m_stats.tcpSent;
+        m_stats.bytesSent += static_cast<uint64_t>(event.length);
+        return;
+    case E_QELEV_DISCONNECTED:
+        std::printf("\n");
+        m_inCall = false;
+        m_callStop = true;
+        return;
+    default:
+        std::printf("\n");
+        return;
+    }
+}
+
+// The call thread: sockets in, poll events out. poll paces the loop (it waits for the
+// session's next 20 ms step when it has nothing to report). Events still delivered in
+// one series are handled after a stop, so the queued DISCONNECT reaches the server.
+void CallRun::callThread() {
+    m_qel.announce(m_client);
+    while (!m_callStop) {
+        if (!readSocket(m_tcp.fd(), false) || (m_udp.fd() >= 0 && !readSocket(m_udp.fd(), true))) {
+            break;
+        }
+        PollEvent event{};
+        while (m_qel.poll(m_client, &event) != 0) {
+            handle(event);
+            drainLog();
+            event = PollEvent{};
+        }
+    }
+    m_inCall = false;
+    m_callDone = true;
+}
+
+// The device clock: one buffer of 512 frames every 512/48000 s, on deadlines so that the
+// pace holds over the call. A late wake-up is counted and the clock starts again from
+// now, as a device that drops a period would.
+void CallRun::audioThread() {
+    const auto period = std::chrono::nanoseconds(1'000'000'000LL * kDeviceFrames / kDeviceRate);
+    std::vector<float> in(kDeviceFrames);
+    std::vector<float> out(kDeviceFrames);
+    size_t micPos = 0;
+    auto deadline = Clock::now() + period;
+    while (!m_audioStop) {
+        std::this_thread::sleep_until(deadline);
+        deadline += period;
+        if (Clock::now() > deadline) {
+            ++m_stats.audioLate;
+            deadline = Clock::now() + period;
+        }
+        if (!m_inCall) {
+            continue;
+        }
+        for (int i = 0; i < kDeviceFrames; ++i, ++micPos) {
+            in[i] = micPos < m_mic.samples.size() ? m_mic.samples[micPos] : 0.0f;
+        }
+        const float* inputs[] = {in.data()};
+        float* outputs[] = {out.data()};
+        m_qel.audioIO(m_client, inputs, 1, 1.0f, outputs, 1, 1.0f);
+        m_heard.samples.insert(m_heard.samples.end(), out.begin(), out.end());
+        ++m_stats.audioBuffers;
+    }
+}
+
+std::string CallRun::run(const std::atomic<bool>& stop) {
+    m_client = m_qel.getClient();
+    if (m_client == nullptr) {
+        return "getClient failed";
+    }
+    m_qel.loglevel(m_client, m_options.verbose ? 4 : 3);
+    m_qel.command(m_client, 1, m_options.name.c_str());
+    m_qel.setAudioFlag(m_client, 1, m_options.echoCancellation ? 1 : 0);
+    if (m_qel.audioSetup(m_client, kDeviceRate, kDeviceFrames, kDeviceFrames) == 0) {
+        m_qel.freeClient(m_client);
+        return "audioSetup refused 48000 Hz / 512 frames";
+    }
+    std::string error;
+    m_tcp = connectTo(m_options.host, m_options.port, SOCK_STREAM, error);
+    if (m_tcp.fd() < 0) {
+        m_qel.freeClient(m_client);
+        return error;
+    }
+    m_heard.rate = kDeviceRate;
+    std::thread audio([this] { audioThread(); });
+    std::thread call([this] { callThread(); });
+
+    // Control: wait for the connection, hold the call, then hang up as the user would.
+    bool hungUp = false;
+    Clock::time_point hangUpAt{};
+    Clock::time_point connectedAt{};
+    while (!m_callDone) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const auto now = Clock::now();
+        if (m_connected && connectedAt == Clock::time_point{}) {
+            connectedAt = now;
+        }
+        const bool timeUp = connectedAt != Clock::time_point{} &&
+                            now - connectedAt >= std::chrono::duration<double>(m_options.seconds);
+        if (!hungUp && (stop || timeUp)) {
+            hungUp = true;
+            hangUpAt = now;
+            m_inCall = false;
+            if (m_connected) {
+                m_qel.disconnect(m_client);
+            } else {
+                fail("interrupted before the call connected");  // timeUp needs a connection
+            }
+        }
+        if (!m_connected && now - m_start > std::chrono::seconds(15)) {
+            fail("the call did not connect within 15 s");
+        }
+        if (hungUp && now - hangUpAt > std::chrono::seconds(3)) {
+            fail("the server did not confirm the disconnect within 3 s");
+        }
+    }
+    call.join();
+    m_audioStop = true;
+    audio.join();
+    drainLog();
+    m_qel.freeClient(m_client);
+    std::lock_guard<std::mutex> guard(m_failureLock);
+    return m_failure;
+}
+
+}  // namespace
+
+std::string runCall(const QelEntryPoints& qel, const CallOptions& options, const MonoAudio& mic,
+                    MonoAudio& heard, CallStatistics& stats, const std::atomic<bool>& stop) {
+    CallRun run(qel, options, mic, heard, stats);
+    return run.run(stop);
+}
+
+}  // namespace qelcall

@@ -1,0 +1,47 @@
+// One headless call, driven as the voice engine drives it: a call thread that moves
+// packets between the session library and the server (TCP connection, UDP socket) and
+// runs the poll loop, and an audio thread that calls audioIO from a 48 kHz device clock
+// paced in real time.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tools/qelcall/qel_library.h"
+#include "tools/qelcall/wav_file.h"
+
+namespace qelcall {
+
+constexpr int kDeviceRate = 48000;
+constexpr int kDeviceFrames = 512;
+
+struct CallOptions {
+    std::string host = "127.0.0.1";
+    uint16_t port = 0;
+    std::string service = "echo";
+    std::string pin = "1234";
+    std::string name = "qelcall";
+    double seconds = 5;
+    bool verbose = false;
+    bool echoCancellation = true;
+};
+
+struct CallStatistics {
+    uint64_t udpSent = 0, udpReceived = 0, tcpSent = 0, tcpReceived = 0;
+    uint64_t bytesSent = 0, bytesReceived = 0, udpSendFailures = 0;
+    uint64_t audioBuffers = 0, audioLate = 0;
+    bool connected = false;
+    bool viaUdp = false;
+    uint32_t connectMs = 0;  // announce to connected
+};
+
+// Runs the call to its end: connected for `seconds`, then disconnected. The microphone
+// plays from the call's connection on (silence after its end); `heard` receives what
+// was played, from the same instant. Returns an empty text on success, else the reason.
+// `stop` (set from a signal handler) ends the call early and cleanly.
+std::string runCall(const QelEntryPoints& qel, const CallOptions& options, const MonoAudio& mic,
+                    MonoAudio& heard, CallStatistics& stats, const std::atomic<bool>& stop);
+
+}  // namespace qelcall

@@ -1,0 +1,183 @@
+// qelcall: a headless call through the session library, for tests, demos and anyone
+// developing against a voice server. See --help.
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "tools/qelcall/call.h"
+#include "tools/qelcall/latency.h"
+
+namespace {
+
+std::atomic<bool> g_stop{false};
+
+void onSignal(int) { g_stop = true; }
+
+const char kUsage[] =
+    "usage: qelcall --server HOST:PORT [options]\n"
+    "  --server HOST:PORT  the voice server's TCP address (required)\n"
+    "  --service NAME      service to connect to (default echo)\n"
+    "  --pin PIN           the call's PIN (default 1234)\n"
+    "  --name NAME         display name sent to the server (default qelcall)\n"
+    "  --in FILE           microphone: 16-bit PCM WAV at 48000 Hz, mono or stereo\n"
+    "                      (default: silence)\n"
+    "  --out FILE          what the call heard, 16-bit mono WAV at 48000 Hz\n"
+    "  --seconds N         how long to hold the call once connected (default 5)\n"
+    "  --qel PATH          the session library (default native/libqel.so next to qelcall)\n"
+    "  --no-aec            switch echo cancellation off\n"
+    "  --latency           report the delay from the first click of the microphone to\n"
+    "                      the first click heard\n"
+    "  --verbose           print the library's log and every packet event\n";
+
+std::string defaultLibraryPath() {
+    char self[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    std::string dir = ".";
+    if (n > 0) {
+        dir.assign(self, static_cast<size_t>(n));
+        dir = dir.substr(0, dir.find_last_of('/'));
+    }
+    return dir + "/native/libqel.so";
+}
+
+int usageError(const std::string& message) {
+    std::fprintf(stderr, "qelcall: %s\n%s", message.c_str(), kUsage);
+    return 2;
+}
+
+double rms(const std::vector<float>& samples) {
+    double sum = 0;
+    for (float s : samples) sum += double{s} * s;
+    return samples.empty() ? 0 : std::sqrt(sum / static_cast<double>(samples.size()));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Events are read as they happen, often through a pipe.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    qelcall::CallOptions options;
+    std::string inPath, outPath, qelPath = defaultLibraryPath(), server;
+    bool measureLatency = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+        const char* v = nullptr;
+        if (arg == "--help" || arg == "-h") {
+            std::printf("%s", kUsage);
+            return 0;
+        } else if (arg == "--verbose") {
+            options.verbose = true;
+        } else if (arg == "--no-aec") {
+            options.echoCancellation = false;
+        } else if (arg == "--latency") {
+            measureLatency = true;
+        } else if ((v = value()) == nullptr) {
+            return usageError(arg.rfind("--", 0) == 0 ? arg + " needs a value" : "unknown argument " + arg);
+        } else if (arg == "--server") {
+            server = v;
+        } else if (arg == "--service") {
+            options.service = v;
+        } else if (arg == "--pin") {
+            options.pin = v;
+        } else if (arg == "--name") {
+            options.name = v;
+        } else if (arg == "--in") {
+            inPath = v;
+        } else if (arg == "--out") {
+            outPath = v;
+        } else if (arg == "--qel") {
+            qelPath = v;
+        } else if (arg == "--seconds") {
+            char* end = nullptr;
+            options.seconds = std::strtod(v, &end);
+            if (*end != '\0' || !(options.seconds > 0 && options.seconds < 86400)) {
+                return usageError("--seconds needs a positive number");
+            }
+        } else {
+            return usageError("unknown option " + arg);
+        }
+    }
+    const size_t colon = server.rfind(':');
+    const long port = colon == std::string::npos ? 0 : std::strtol(server.c_str() + colon + 1, nullptr, 10);
+    if (colon == std::string::npos || colon == 0 || port <= 0 || port > 65535) {
+        return usageError("--server HOST:PORT is required");
+    }
+    options.host = server.substr(0, colon);
+    options.port = static_cast<uint16_t>(port);
+
+    qelcall::MonoAudio mic{qelcall::kDeviceRate, {}};
+    if (!inPath.empty()) {
+        std::string error;
+        auto read = qelcall::readWav(inPath, error);
+        if (!read) {
+            std::fprintf(stderr, "qelcall: %s\n", error.c_str());
+            return 1;
+        }
+        if (read->rate != qelcall::kDeviceRate) {
+            std::fprintf(stderr, "qelcall: %s is at %d Hz; the device clock runs at 48000 Hz "
+                                 "(resample it first, e.g. sox in.wav -r 48000 out.wav)\n",
+                         inPath.c_str(), read->rate);
+            return 1;
+        }
+        mic = std::move(*read);
+    }
+
+    qelcall::QelLibrary library;
+    std::string error;
+    if (!library.load(qelPath, error)) {
+        std::fprintf(stderr, "qelcall: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("qelcall: %s, calling %s service %s\n", library.api().version(), server.c_str(),
+                options.service.c_str());
+
+    struct sigaction sa{};
+    sa.sa_handler = onSignal;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+
+    qelcall::MonoAudio heard;
+    qelcall::CallStatistics stats;
+    const std::string failure = qelcall::runCall(library.api(), options, mic, heard, stats, g_stop);
+
+    std::printf("statistics:\n"
+                "  connected:        %s%s\n"
+                "  transport:        %s\n"
+                "  packets sent:     %llu UDP, %llu TCP (%llu bytes; %llu UDP send failures)\n"
+                "  packets received: %llu UDP, %llu TCP (%llu bytes)\n"
+                "  audio buffers:    %llu of 512 frames (%.2f s), %llu late wake-ups\n"
+                "  heard RMS:        %.4f (microphone %.4f)\n",
+                stats.connected ? "yes, after " : "no", stats.connected ? (std::to_string(stats.connectMs) + " ms").c_str() : "",
+                stats.connected ? (stats.viaUdp ? "UDP" : "TCP") : "-",
+                static_cast<unsigned long long>(stats.udpSent), static_cast<unsigned long long>(stats.tcpSent),
+                static_cast<unsigned long long>(stats.bytesSent),
+                static_cast<unsigned long long>(stats.udpSendFailures),
+                static_cast<unsigned long long>(stats.udpReceived), static_cast<unsigned long long>(stats.tcpReceived),
+                static_cast<unsigned long long>(stats.bytesReceived),
+                static_cast<unsigned long long>(stats.audioBuffers),
+                static_cast<double>(stats.audioBuffers) * qelcall::kDeviceFrames / qelcall::kDeviceRate,
+                static_cast<unsigned long long>(stats.audioLate), rms(heard.samples), rms(mic.samples));
+    if (measureLatency) {
+        const double ms = qelcall::clickLatencyMs(mic.samples, heard.samples, qelcall::kDeviceRate);
+        if (ms >= 0) {
+            std::printf("  mouth-to-ear:     %.1f ms\n", ms);
+        } else {
+            std::printf("  mouth-to-ear:     no click found\n");
+        }
+    }
+    if (!outPath.empty() && stats.connected && !qelcall::writeWav(outPath, heard)) {
+        std::fprintf(stderr, "qelcall: cannot write %s\n", outPath.c_str());
+        return 1;
+    }
+    if (!failure.empty()) {
+        std::fprintf(stderr, "qelcall: call failed: %s\n", failure.c_str());
+        return 1;
+    }
+    return 0;
+}
