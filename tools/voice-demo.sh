@@ -18,7 +18,7 @@ eval "$(tools/sound-server.sh start "$work/sound")"
 server_pid=""
 cleanup() {
     [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null || true
-    tools/sound-server.sh stop "$work/sound"
+    "$root/tools/sound-server.sh" stop "$work/sound"
 }
 trap cleanup EXIT
 
