@@ -1,12 +1,5 @@
-# MinGW-w64 x86_64 cross toolchain, posix thread model. A test build: the target is
-# 32-bit Windows, but this machine's Wine runs only 64-bit programs (see README).
-set(CMAKE_SYSTEM_NAME Windows)
+# MinGW-w64 x86_64 cross toolchain. A test build: the target is 32-bit Windows, but
+# this machine's Wine runs only 64-bit programs (see README).
+set(ZEPHRA_MINGW_TRIPLET x86_64-w64-mingw32)
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

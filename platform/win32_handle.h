@@ -1,4 +1,4 @@
-// Owners of kernel handles (Windows only).
+// Owners of kernel handles, modules and icons (Windows only).
 #pragma once
 
 #include <windows.h>
@@ -31,5 +31,13 @@ struct ModuleTraits {
     static void close(Handle h) noexcept { FreeLibrary(h); }
 };
 using UniqueModule = UniqueResource<ModuleTraits>;
+
+// Icons from ExtractIconEx, LoadImage or CreateIconIndirect, released with DestroyIcon.
+struct IconTraits {
+    using Handle = HICON;
+    static Handle empty() noexcept { return nullptr; }
+    static void close(Handle h) noexcept { DestroyIcon(h); }
+};
+using UniqueIcon = UniqueResource<IconTraits>;
 
 }  // namespace platform

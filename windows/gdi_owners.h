@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "platform/unique_resource.h"
+#include "platform/win32_handle.h"
 
 namespace vistrel {
 
@@ -29,12 +30,7 @@ struct BitmapTraits {
 using GdiBitmap = platform::UniqueResource<BitmapTraits>;
 
 // ExtractIconEx -> DestroyIcon.
-struct IconTraits {
-    using Handle = HICON;
-    static Handle empty() noexcept { return nullptr; }
-    static void close(Handle h) noexcept { DestroyIcon(h); }
-};
-using IconHandle = platform::UniqueResource<IconTraits>;
+using IconHandle = platform::UniqueIcon;
 
 // GetDC / GetDCEx -> ReleaseDC with the same window (null for the screen).
 class WindowDc {

@@ -175,26 +175,25 @@ void VoiceAudio::reportJitter(int result) noexcept {
 }
 
 bool VoiceAudio::setFlag(int32_t flag, bool on) noexcept {
-    const char* text = on ? "true" : "false";
-    switch (flag) {
-        case 1:
-            m_processor.enableEchoCancellation(on);
-            m_flags[0].store(on ? 1 : 0, std::memory_order_relaxed);
-            m_log.log(4, "setAEC1(%s)", text);
-            return true;
-        case 2:
-            m_processor.enableGainControl(on);
-            m_flags[1].store(on ? 1 : 0, std::memory_order_relaxed);
-            m_log.log(4, "setAGC(%s)", text);
-            return true;
-        case 3:
-            m_processor.enableNoiseSuppression(on);
-            m_flags[2].store(on ? 1 : 0, std::memory_order_relaxed);
-            m_log.log(4, "setNoiseSup(%s)", text);
-            return true;
-        default:
-            return false;
+    // Flags 1 to 3, each switching one processing stage and named in the log as the
+    // host's own setters are.
+    struct Stage {
+        void (AudioProcessor::*enable)(bool) noexcept;
+        const char* setter;
+    };
+    static constexpr Stage kStages[] = {
+        {&AudioProcessor::enableEchoCancellation, "setAEC1"},
+        {&AudioProcessor::enableGainControl, "setAGC"},
+        {&AudioProcessor::enableNoiseSuppression, "setNoiseSup"},
+    };
+    if (flag < 1 || flag > 3) {
+        return false;
     }
+    const Stage& stage = kStages[flag - 1];
+    (m_processor.*stage.enable)(on);
+    m_flags[flag - 1].store(on ? 1 : 0, std::memory_order_relaxed);
+    m_log.log(4, "%s(%s)", stage.setter, on ? "true" : "false");
+    return true;
 }
 
 int32_t VoiceAudio::getFlag(int32_t flag) const noexcept {

@@ -5,18 +5,14 @@
 #include <cstdio>
 
 #include "platform/unique_resource.h"
+#include "platform/win32_handle.h"
 #include "taskbar/src/com_ptr.h"
 #include "taskbar/src/shell_ids.h"
 
 namespace taskbar {
 namespace {
 
-struct IconTraits {
-    using Handle = HICON;
-    static Handle empty() noexcept { return nullptr; }
-    static void close(Handle h) noexcept { DestroyIcon(h); }
-};
-using UniqueIcon = platform::UniqueResource<IconTraits>;
+using platform::UniqueIcon;
 
 // The longest path LoadLibraryW is given, with room for its terminating zero.
 constexpr std::size_t kMaxPathChars = MAX_PATH;

@@ -11,17 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "platform/unique_resource.h"
+#include "platform/unique_fd.h"
 #include "tools/qel-server/server_core.h"
 
 namespace qelserver {
 
-struct FdTraits {
-    using Handle = int;
-    static constexpr Handle empty() noexcept { return -1; }
-    static void close(Handle fd) noexcept { ::close(fd); }
-};
-using UniqueFd = platform::UniqueResource<FdTraits>;
+using platform::UniqueFd;
 
 // Milliseconds of the monotonic clock.
 uint64_t monotonicMs();

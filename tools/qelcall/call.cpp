@@ -15,6 +15,8 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/unique_fd.h"
+
 namespace qelcall {
 namespace {
 
@@ -27,18 +29,7 @@ const char* eventName(int code) {
     return code >= 0 && code <= 8 ? names[code] : "unknown";
 }
 
-class Socket {
-public:
-    Socket() = default;
-    explicit Socket(int fd) : m_fd(fd) {}
-    ~Socket() { if (m_fd >= 0) ::close(m_fd); }
-    Socket(const Socket&) = delete;
-    Socket(Socket&& o) noexcept : m_fd(o.m_fd) { o.m_fd = -1; }
-    Socket& operator=(Socket&& o) noexcept { std::swap(m_fd, o.m_fd); return *this; }
-    int fd() const { return m_fd; }
-private:
-    int m_fd = -1;
-};
+using Socket = platform::UniqueFd;
 
 // Connects a socket of `type` to host:port and makes it non-blocking. The TCP connect
 // itself blocks (loopback or a near server: the call cannot start without it).
@@ -55,14 +46,14 @@ Socket connectTo(const std::string& host, uint16_t port, int type, std::string& 
     Socket result;
     for (addrinfo* a = list; a != nullptr; a = a->ai_next) {
         Socket s(::socket(a->ai_family, a->ai_socktype, a->ai_protocol));
-        if (s.fd() < 0 || ::connect(s.fd(), a->ai_addr, a->ai_addrlen) != 0) {
+        if (s.get() < 0 || ::connect(s.get(), a->ai_addr, a->ai_addrlen) != 0) {
             error = std::string("cannot connect to ") + host + ":" + service + ": " + std::strerror(errno);
             continue;
         }
-        ::fcntl(s.fd(), F_SETFL, ::fcntl(s.fd(), F_GETFL) | O_NONBLOCK);
+        ::fcntl(s.get(), F_SETFL, ::fcntl(s.get(), F_GETFL) | O_NONBLOCK);
         if (type == SOCK_STREAM) {
             const int one = 1;
-            ::setsockopt(s.fd(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            ::setsockopt(s.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         }
         result = std::move(s);
         error.clear();
@@ -183,7 +174,7 @@ void CallRun::handle(const PollEvent& event) {
         std::printf(" %s:%u\n", address.c_str(), port);
         std::string error;
         m_udp = connectTo(address, port, SOCK_DGRAM, error);
-        if (m_udp.fd() < 0) {
+        if (m_udp.get() < 0) {
             std::printf("  UDP socket: %s (detection falls back to TCP)\n", error.c_str());
         }
         return;
@@ -210,7 +201,7 @@ void CallRun::handle(const PollEvent& event) {
     }
     case E_QELEV_SEND_UDP:
         if (m_options.verbose) std::printf("\n");
-        if (m_udp.fd() >= 0 && sendAll(m_udp.fd(), event.data, event.length)) {
+        if (m_udp.get() >= 0 && sendAll(m_udp.get(), event.data, event.length)) {
             ++m_stats.udpSent;
             m_stats.bytesSent += static_cast<uint64_t>(event.length);
         } else if (++m_stats.udpSendFailures > 250) {
@@ -219,7 +210,7 @@ void CallRun::handle(const PollEvent& event) {
         return;
     case E_QELEV_SEND_TCP:
         if (m_options.verbose) std::printf("\n");
-        if (!sendAll(m_tcp.fd(), event.data, event.length)) {
+        if (!sendAll(m_tcp.get(), event.data, event.length)) {
             fail(std::string("TCP send error: ") + std::strerror(errno));
         }
         ++m_stats.tcpSent;
@@ -242,7 +233,7 @@ void CallRun::handle(const PollEvent& event) {
 void CallRun::callThread() {
     m_qel.announce(m_client);
     while (!m_callStop) {
-        if (!readSocket(m_tcp.fd(), false) || (m_udp.fd() >= 0 && !readSocket(m_udp.fd(), true))) {
+        if (!readSocket(m_tcp.get(), false) || (m_udp.get() >= 0 && !readSocket(m_udp.get(), true))) {
             break;
         }
         PollEvent event{};
@@ -300,7 +291,7 @@ std::string CallRun::run(const std::atomic<bool>& stop) {
     }
     std::string error;
     m_tcp = connectTo(m_options.host, m_options.port, SOCK_STREAM, error);
-    if (m_tcp.fd() < 0) {
+    if (m_tcp.get() < 0) {
         m_qel.freeClient(m_client);
         return error;
     }
