@@ -18,6 +18,20 @@ using testing::TcpTestHost;
 
 constexpr int kConnectMs = 8000;
 
+// Polls `condition` until it holds or `ms` have passed: audio callbacks on a loaded
+// machine come late, so waits are bounded by a deadline, not by a fixed sleep.
+template <typename Condition>
+bool eventually(Condition condition, int ms = 5000) {
+    const uint32_t deadline = platform::nowMs() + static_cast<uint32_t>(ms);
+    while (!condition()) {
+        if (platform::reached(platform::nowMs(), deadline)) {
+            return false;
+        }
+        platform::sleepMs(5);
+    }
+    return true;
+}
+
 // Watches what the audio callback hands to audioIO, then forwards to the real one.
 struct AudioIoWatch {
     static inline std::atomic<int> calls{0};
@@ -96,21 +110,19 @@ TEST_F(CallTest, UdpCallReportsStartedThenEndedAndCarriesAudio) {
     engine.controls.inputLevel.store(0.25f);
     engine.controls.outputLevel.store(0.5f);
     const int before = AudioIoWatch::calls.load();
-    platform::sleepMs(300);
-    EXPECT_GT(AudioIoWatch::calls.load(), before + 10);  // 512 frames at 48 kHz: ~94 a second
-    EXPECT_EQ(AudioIoWatch::lastInputGain.load(), 0.25f);
+    // 512 frames at 48 kHz: ~94 callbacks a second.
+    EXPECT_TRUE(eventually([&] { return AudioIoWatch::calls.load() > before + 10; }));
+    EXPECT_TRUE(eventually([] { return AudioIoWatch::lastInputGain.load() == 0.25f; }));
     EXPECT_EQ(AudioIoWatch::lastOutputGain.load(), 0.5f);
     engine.controls.inputMuted.store(true);
-    platform::sleepMs(100);
-    EXPECT_EQ(AudioIoWatch::lastInputGain.load(), 0.0f);
+    EXPECT_TRUE(eventually([] { return AudioIoWatch::lastInputGain.load() == 0.0f; }));
     EXPECT_EQ(AudioIoWatch::lastOutputGain.load(), 0.5f);
     engine.controls.inputMuted.store(false);
 
     // A device switch in the call keeps it going on the new stream.
     ASSERT_EQ(engine.streams.changeDevices("default", "default", false), Result::ok);
     const int afterSwitch = AudioIoWatch::calls.load();
-    platform::sleepMs(200);
-    EXPECT_GT(AudioIoWatch::calls.load(), afterSwitch);
+    EXPECT_TRUE(eventually([&] { return AudioIoWatch::calls.load() > afterSwitch + 2; }));
     EXPECT_EQ(engine.streams.changeDevices("No such device", nullptr, false),
               Result::deviceNotFound);
     EXPECT_FALSE(engine.streams.callOpen());
@@ -139,7 +151,8 @@ TEST_F(CallTest, CallForcedOntoTcpReportsStartedThenEnded) {
     EXPECT_EQ(host->nextEvent(kConnectMs), "ended 1234");
     // Every packet went through the host: the UDP probes went unanswered.
     EXPECT_TRUE(logged("Finished net detection, UDP=0"));
-    EXPECT_GE(host->packetsSent(), 4);  // announce, pings over TCP, connect, disconnect
+    // announce, connect and disconnect at least; keep-alive pings depend on timing.
+    EXPECT_GE(host->packetsSent(), 3);
 }
 
 TEST_F(CallTest, RefusedAnnounceFailsOnceAndNeverEnds) {
