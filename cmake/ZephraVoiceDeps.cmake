@@ -18,6 +18,13 @@ if(NOT ZEPHRA_WIN32)
     set_target_properties(zephra_resample PROPERTIES
         IMPORTED_LOCATION "${RESAMPLE_LIBRARY}"
         INTERFACE_INCLUDE_DIRECTORIES "${RESAMPLE_INCLUDE_DIR}")
+    # PortAudio's sample converters are not exported by its shared library; its static
+    # archive (position-independent in Debian's package) provides them. Only the
+    # converter and dither objects are taken from it.
+    find_library(PORTAUDIO_STATIC_LIBRARY libportaudio.a REQUIRED)
+    add_library(zephra_portaudio_converters STATIC IMPORTED)
+    set_target_properties(zephra_portaudio_converters PROPERTIES
+        IMPORTED_LOCATION "${PORTAUDIO_STATIC_LIBRARY}")
     set(ZEPHRA_HAVE_VOICE_DEPS ON)
 else()
     set(reason "the WebRTC audio processing module 0.3 cannot be cross-built here (its source is not available from the package registry)")

@@ -43,17 +43,16 @@ int CallStreams::resolve(const char* key, int fallback, const char* direction) {
 }
 
 bool CallStreams::anyOpen() const noexcept {
-    std::lock_guard lock(m_mutex);
-    return anyOpenLocked();
+    return m_slots.anyOpen();
 }
 
 bool CallStreams::callOpen() const noexcept {
-    std::lock_guard lock(m_mutex);
-    return m_call != nullptr;
+    std::lock_guard lock(m_slots.mutex);
+    return m_slots.call != nullptr;
 }
 
 Result CallStreams::open(const char* inputKey, const char* outputKey) {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard lock(m_slots.mutex);
     if (const Result result = openLocked(inputKey, outputKey); result != Result::ok) {
         return result;
     }
@@ -62,7 +61,7 @@ Result CallStreams::open(const char* inputKey, const char* outputKey) {
 }
 
 Result CallStreams::openLocked(const char* inputKey, const char* outputKey) {
-    if (anyOpenLocked()) {
+    if (m_slots.anyOpenLocked()) {
         return Result::busy;
     }
     PortAudioReference reference(pa());
@@ -99,26 +98,27 @@ Result CallStreams::openLocked(const char* inputKey, const char* outputKey) {
                            nullptr};
     const DeviceEntry* inputEntry = m_registry.entryForDevice(inputDevice);
     const DeviceEntry* outputEntry = m_registry.entryForDevice(outputDevice);
-    m_log.log(kInfo, "Using audio devices input: [%s] output: [%s]",
-              inputEntry ? inputEntry->name.c_str() : "",
-              outputEntry ? outputEntry->name.c_str() : "");
+    m_inputName = inputEntry ? inputEntry->name : std::string();
+    m_outputName = outputEntry ? outputEntry->name : std::string();
+    m_log.log(kInfo, "Using audio devices input: [%s] output: [%s]", m_inputName.c_str(),
+              m_outputName.c_str());
 
     PaError error =
-        pa().openStream(&m_call, &in, &out, outputInfo->defaultSampleRate, kFramesPerBuffer,
+        pa().openStream(&m_slots.call, &in, &out, outputInfo->defaultSampleRate, kFramesPerBuffer,
                         paClipOff | paDitherOff, &CallStreams::callback, this);
     if (error == paInvalidDevice && inputInfo->defaultSampleRate != outputInfo->defaultSampleRate &&
         pa().exclusiveModeInfo(outputInfo->hostApi) != nullptr) {
         if (const Result result = openExclusive(in, out); result != Result::ok) {
-            m_call = nullptr;
+            m_slots.call = nullptr;
             return result;
         }
         error = paNoError;
     } else if (error != paNoError) {
         m_log.log(kSevere, "Error while creating audio stream: %s", pa().getErrorText(error));
-        m_call = nullptr;
+        m_slots.call = nullptr;
         return Result::failed;
     }
-    if (const PaStreamInfo* info = pa().getStreamInfo(m_call)) {
+    if (const PaStreamInfo* info = pa().getStreamInfo(m_slots.call)) {
         m_log.log(kInfo, "Audio latency - in: %dms out: %dms",
                   static_cast<int>(info->inputLatency * 1000),
                   static_cast<int>(info->outputLatency * 1000));
@@ -128,7 +128,7 @@ Result CallStreams::openLocked(const char* inputKey, const char* outputKey) {
 }
 
 Result CallStreams::startLocked() {
-    const PaError error = pa().startStream(m_call);
+    const PaError error = pa().startStream(m_slots.call);
     if (error != paNoError) {
         m_log.log(kSevere, "Error while starting audio stream: %s", pa().getErrorText(error));
         closeLocked();
@@ -156,7 +156,7 @@ Result CallStreams::openExclusive(PaStreamParameters& in, PaStreamParameters& ou
         m_log.log(kSevere, "Failed to find a sample rate that works for input & output devices");
         return Result::noCommonRate;
     }
-    const PaError error = pa().openStream(&m_call, &in, &out, rate, kFramesPerBuffer,
+    const PaError error = pa().openStream(&m_slots.call, &in, &out, rate, kFramesPerBuffer,
                                           paClipOff | paDitherOff, &CallStreams::callback, this);
     if (error != paNoError) {
         m_log.log(kSevere, "Failed to create audio streams in exclusive mode: %s",
@@ -168,31 +168,58 @@ Result CallStreams::openExclusive(PaStreamParameters& in, PaStreamParameters& ou
 }
 
 void CallStreams::close() noexcept {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard lock(m_slots.mutex);
     closeLocked();
 }
 
 void CallStreams::closeLocked() noexcept {
-    if (m_call == nullptr) {
+    if (m_slots.call == nullptr) {
         return;
     }
-    if (const PaError error = pa().closeStream(m_call); error != paNoError) {
+    if (const PaError error = pa().closeStream(m_slots.call); error != paNoError) {
         m_log.log(kWarning, "Error closing audio stream [%s]", pa().getErrorText(error));
     }
     if (pa().terminate() == paNotInitialized) {
         m_log.log(kWarning, "Error shutting down PortAudio [%s]",
                   pa().getErrorText(paNotInitialized));
     }
-    m_call = nullptr;
+    m_slots.call = nullptr;
+}
+
+ClosedCallStream CallStreams::closeForRescan() noexcept {
+    std::lock_guard lock(m_slots.mutex);
+    ClosedCallStream closed;
+    if (m_slots.call == nullptr) {
+        return closed;
+    }
+    closed.wasOpen = true;
+    closed.inputName = m_inputName;
+    closed.outputName = m_outputName;
+    if (const PaError error = pa().closeStream(m_slots.call); error != paNoError) {
+        m_log.log(kWarning, "Error occurred while stopping audio stream: %s",
+                  pa().getErrorText(error));
+    }
+    m_slots.call = nullptr;
+    closed.release = pa().terminate();
+    return closed;
+}
+
+Result CallStreams::reopen(const std::string& inputName, const std::string& outputName) {
+    std::lock_guard lock(m_slots.mutex);
+    if (const Result result = openLocked(inputName.c_str(), outputName.c_str());
+        result != Result::ok) {
+        return result;
+    }
+    return startLocked();
 }
 
 StreamFigures CallStreams::figures() const noexcept {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard lock(m_slots.mutex);
     return figuresLocked();
 }
 
 StreamFigures CallStreams::figuresLocked() const noexcept {
-    PaStream* stream = m_testTone ? m_testTone : m_call;
+    PaStream* stream = m_slots.testTone ? m_slots.testTone : m_slots.call;
     const PaStreamInfo* info = stream ? pa().getStreamInfo(stream) : nullptr;
     if (info == nullptr) {
         return {};
@@ -219,8 +246,8 @@ void CallStreams::announceLocked(bool rateChanged) noexcept {
 
 Result CallStreams::changeDevices(const char* inputKey, const char* outputKey, bool loopback) {
     m_controls.loopbackMode.store(loopback, std::memory_order_relaxed);
-    std::lock_guard lock(m_mutex);
-    if (m_call == nullptr) {
+    std::lock_guard lock(m_slots.mutex);
+    if (m_slots.call == nullptr) {
         return Result::ok;
     }
     const int previousRate = figuresLocked().sampleRate;

@@ -2,10 +2,11 @@
 #pragma once
 
 #include <atomic>
-#include <mutex>
+#include <string>
 
 #include "engine/device_registry.h"
 #include "engine/session_api.h"
+#include "engine/stream_slots.h"
 
 namespace tallix {
 
@@ -27,19 +28,24 @@ struct StreamFigures {
     double inputLatency = -1.0;
 };
 
-// The engine's stream slots. At most one stream is open at a time: call, test tone or
-// sound; every opening refuses while any slot is occupied.
-//
-// Opening, closing and switching run on Java threads and on the call thread's clean-up;
-// one mutex orders them (an _endCall on a Java thread can meet the call thread's own
-// clean-up). The audio callback never takes it.
+// The devices of a call stream that a device rescan closed, by name.
+struct ClosedCallStream {
+    bool wasOpen = false;
+    std::string inputName;
+    std::string outputName;
+    PaError release = paNoError;  // what giving back its library reference answered
+};
+
+// The call stream in the call slot. Its openings and closings are ordered by the slots'
+// mutex (an _endCall on a Java thread can meet the call thread's own clean-up).
 class CallStreams {
   public:
     static constexpr unsigned long kFramesPerBuffer = 512;
     static constexpr int kExclusiveRates[] = {48000, 44100, 32000, 22050, 16000, 11025, 8000};
 
-    CallStreams(DeviceRegistry& registry, EngineLog& log, AudioControls& controls)
-        : m_registry(registry), m_log(log), m_controls(controls) {}
+    CallStreams(StreamSlots& slots, DeviceRegistry& registry, EngineLog& log,
+                AudioControls& controls)
+        : m_slots(slots), m_registry(registry), m_log(log), m_controls(controls) {}
     ~CallStreams() { close(); }
     CallStreams(const CallStreams&) = delete;
     CallStreams& operator=(const CallStreams&) = delete;
@@ -64,6 +70,13 @@ class CallStreams {
     // switch changes.
     [[nodiscard]] Result changeDevices(const char* inputKey, const char* outputKey, bool loopback);
 
+    // Device rescan: closes the call stream, remembering its devices' names, and gives
+    // back its library reference; a close failure is logged and does not stop it.
+    ClosedCallStream closeForRescan() noexcept;
+    // Reopens the call stream on devices found again by name, without telling the
+    // session library: the format it knows is the one it had.
+    [[nodiscard]] Result reopen(const std::string& inputName, const std::string& outputName);
+
   private:
     // Real-time code, on PortAudio's audio thread: no allocation, lock, log, JNI or
     // wait of its own; it reads only atomics and calls the session library's audioIO.
@@ -77,21 +90,17 @@ class CallStreams {
     [[nodiscard]] Result openExclusive(PaStreamParameters& in, PaStreamParameters& out);
     [[nodiscard]] Result startLocked();
     void closeLocked() noexcept;
-    bool anyOpenLocked() const noexcept {
-        return m_call != nullptr || m_testTone != nullptr || m_sound != nullptr;
-    }
     StreamFigures figuresLocked() const noexcept;
     void announceLocked(bool rateChanged) noexcept;
 
+    StreamSlots& m_slots;
     DeviceRegistry& m_registry;
     EngineLog& m_log;
     AudioControls& m_controls;
     std::atomic<const SessionApi*> m_api{nullptr};
     std::atomic<QelClient*> m_client{nullptr};
-    mutable std::mutex m_mutex;
-    PaStream* m_call = nullptr;
-    PaStream* m_testTone = nullptr;  // the tone and sound players fill these
-    PaStream* m_sound = nullptr;
+    std::string m_inputName;  // of the open call stream's devices
+    std::string m_outputName;
 };
 
 }  // namespace tallix

@@ -1,5 +1,6 @@
 // The voice engine of the process: the session binding, the log, the devices, the
-// call stream and the call. One instance lives for the life of the process.
+// call stream and the call, the test tone and sound clips, the device rescan. One
+// instance lives for the life of the process.
 #pragma once
 
 #include <atomic>
@@ -8,8 +9,11 @@
 #include "engine/call.h"
 #include "engine/call_stream.h"
 #include "engine/device_registry.h"
+#include "engine/device_rescan.h"
 #include "engine/engine_log.h"
 #include "engine/session_api.h"
+#include "engine/sound_player.h"
+#include "engine/stream_slots.h"
 
 namespace tallix {
 
@@ -38,8 +42,11 @@ class Engine {
     EngineLog log;
     AudioControls controls;
     DeviceRegistry registry;
-    CallStreams streams{registry, log, controls};
+    StreamSlots slots;
+    CallStreams streams{slots, registry, log, controls};
     CallEngine call{log, streams, controls};
+    SoundPlayer sounds{slots, registry, log};
+    DeviceRescan rescan{slots, registry, log, streams, sounds};
 
   private:
     std::atomic<QelClient*> m_client{nullptr};

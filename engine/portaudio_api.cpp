@@ -21,7 +21,9 @@ const PortAudioApi kSystem = {Pa_Initialize,
                               Pa_IsFormatSupported,
                               Pa_OpenStream,
                               Pa_StartStream,
+                              Pa_StopStream,
                               Pa_CloseStream,
+                              Pa_SetStreamFinishedCallback,
                               Pa_GetStreamInfo,
                               noExclusiveMode};
 

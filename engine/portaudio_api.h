@@ -20,7 +20,9 @@ struct PortAudioApi {
     PaError (*openStream)(PaStream**, const PaStreamParameters*, const PaStreamParameters*, double,
                           unsigned long, PaStreamFlags, PaStreamCallback*, void*);
     PaError (*startStream)(PaStream*);
+    PaError (*stopStream)(PaStream*);
     PaError (*closeStream)(PaStream*);
+    PaError (*setStreamFinishedCallback)(PaStream*, PaStreamFinishedCallback*);
     const PaStreamInfo* (*getStreamInfo)(PaStream*);
 
     // The host-API record that asks for exclusive use of a device, for the host API

@@ -24,7 +24,8 @@ class CallStreamTest : public ::testing::Test {
     SessionLog log;
     AudioControls controls;
     DeviceRegistry registry{pa.api(), log.log()};
-    CallStreams streams{registry, log.log(), controls};
+    StreamSlots slots;
+    CallStreams streams{slots, registry, log.log(), controls};
 };
 
 TEST_F(CallStreamTest, OpensAtTheOutputRateAndKeepsOneReferenceUntilClosed) {

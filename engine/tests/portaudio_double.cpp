@@ -70,6 +70,14 @@ bool exclusive(const PaStreamParameters* p) {
 PaError isFormatSupported(const PaStreamParameters* in, const PaStreamParameters* out,
                           double rate) {
     g_double->formatQueries.push_back(static_cast<int>(rate));
+    if (in == nullptr) {  // an output-only stream: a sound clip
+        for (int refused : g_double->refusedOutputRates) {
+            if (refused == static_cast<int>(rate)) {
+                return paInvalidSampleRate;
+            }
+        }
+        return paFormatIsSupported;
+    }
     if (!exclusive(in) || !exclusive(out)) {
         return paInvalidDevice;
     }
@@ -92,6 +100,8 @@ PaError openStream(PaStream** stream, const PaStreamParameters* in, const PaStre
         return error;
     }
     ++g_double->openStreams;
+    g_double->finishedCallback = nullptr;
+    g_double->openedDevices.push_back(out ? out->device : -1);
     g_double->callback = callback;
     g_double->userData = userData;
     g_streamInfo = {1, 0.02, 0.03, rate};
@@ -101,6 +111,22 @@ PaError openStream(PaStream** stream, const PaStreamParameters* in, const PaStre
 
 PaError startStream(PaStream*) {
     return g_double->startError;
+}
+
+PaError stopStream(PaStream*) {
+    if (g_double->stopError != paNoError) {
+        return g_double->stopError;
+    }
+    // As the real library does, the finished callback runs before the stop returns.
+    if (g_double->finishedCallback != nullptr) {
+        g_double->finishedCallback(g_double->userData);
+    }
+    return paNoError;
+}
+
+PaError setFinishedCallback(PaStream*, PaStreamFinishedCallback* callback) {
+    g_double->finishedCallback = callback;
+    return paNoError;
 }
 
 PaError closeStream(PaStream*) {
@@ -116,10 +142,11 @@ void* exclusiveModeInfo(PaHostApiIndex) {
     return g_double->exclusiveMode ? &g_exclusiveRecord : nullptr;
 }
 
-const PortAudioApi kDouble = {initialize,        terminate,        errorText,   hostApiCount,
-                              defaultHostApi,    hostApiInfo,      toDevice,    deviceInfo,
-                              isFormatSupported, openStream,       startStream, closeStream,
-                              streamInfo,        exclusiveModeInfo};
+const PortAudioApi kDouble = {initialize,        terminate,   errorText,  hostApiCount,
+                              defaultHostApi,    hostApiInfo, toDevice,   deviceInfo,
+                              isFormatSupported, openStream,  startStream, stopStream,
+                              closeStream,       setFinishedCallback,     streamInfo,
+                              exclusiveModeInfo};
 
 }  // namespace
 

@@ -27,6 +27,8 @@ struct PortAudioDouble {
     PaError openError = paNoError;        // shared-mode open fails with this
     PaError exclusiveOpenError = paNoError;
     PaError startError = paNoError;
+    PaError stopError = paNoError;
+    std::vector<int> refusedOutputRates;  // output-only format queries refused at these
     int hostDeviceCount = 0;  // < 0: the host API reports this error
     std::vector<int> supportedExclusiveRates;
 
@@ -36,7 +38,9 @@ struct PortAudioDouble {
     std::vector<double> openedRates;
     std::vector<bool> openedExclusive;
     std::vector<int> formatQueries;  // rates asked of Pa_IsFormatSupported, in order
+    std::vector<int> openedDevices;  // output device of every opening
     PaStreamCallback* callback = nullptr;
+    PaStreamFinishedCallback* finishedCallback = nullptr;
     void* userData = nullptr;
 
     // Installs this double as the one that api() reaches (one at a time).

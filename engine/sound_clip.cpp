@@ -1,0 +1,79 @@
+#include "engine/sound_clip.h"
+
+#include <libresample.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/portaudio_converter.h"
+
+namespace tallix {
+
+bool fillFromClip(SoundClip& clip, int16_t* output, unsigned long frames) noexcept {
+    auto* out = reinterpret_cast<uint8_t*>(output);
+    const size_t capacity = frames * sizeof(int16_t);
+    std::memset(out, 0, capacity);
+    const int32_t end = clip.playableLength();
+    if (end <= 0 || clip.position >= end) {
+        // Nothing whole left to play (an empty clip, or a one-shot clip at its end).
+        if (end <= 0 || !clip.loop) {
+            return false;
+        }
+        clip.position = 0;
+    }
+    size_t filled = 0;
+    while (filled < capacity) {
+        const size_t take =
+            std::min(capacity - filled, static_cast<size_t>(end - clip.position));
+        std::memcpy(out + filled, clip.bytes.data() + clip.position, take);
+        filled += take;
+        clip.position += static_cast<int32_t>(take);
+        if (clip.position >= end) {
+            if (!clip.loop) {
+                return false;
+            }
+            clip.position = 0;
+        }
+    }
+    return true;
+}
+
+bool resampleClip(SoundClip& clip, int targetRate) {
+    const int count = clip.byteLength() / 2;
+    const float factor = static_cast<float>(targetRate) / static_cast<float>(clip.sampleRate);
+    std::vector<float> input(static_cast<size_t>(count));
+    const auto* samples = reinterpret_cast<const int16_t*>(clip.bytes.data());
+    for (int i = 0; i < count; ++i) {
+        int16_t sample;
+        std::memcpy(&sample, samples + i, sizeof sample);
+        input[static_cast<size_t>(i)] = sample / 32768.0f;
+    }
+    const int capacity = static_cast<int>(static_cast<double>(count) * factor * 1.5);
+    std::vector<float> output(static_cast<size_t>(std::max(capacity, 1)));
+
+    void* converter = resample_open(1, factor, factor);
+    if (converter == nullptr) {
+        return false;
+    }
+    int used = 0;
+    const int produced = resample_process(converter, factor, input.data(), count, 1, &used,
+                                          output.data(), capacity);
+    resample_close(converter);
+    const int made = std::max(produced, 0);
+
+    std::vector<uint8_t> bytes(static_cast<size_t>(made) * 2);
+    PaUtilTriangularDitherGenerator dither;
+    PaUtil_InitializeTriangularDitherState(&dither);
+    PaUtilConverter* convert = PaUtil_SelectConverter(paFloat32, paInt16, paNoFlag);
+    if (made > 0) {
+        convert(bytes.data(), 1, output.data(), 1, static_cast<unsigned int>(made), &dither);
+    }
+    const double positionScale = static_cast<double>(targetRate) / clip.sampleRate;
+    const auto position = static_cast<int32_t>(clip.position / 2 * positionScale) * 2;
+    clip.bytes = std::move(bytes);
+    clip.sampleRate = targetRate;
+    clip.position = std::min(position, clip.playableLength());
+    return true;
+}
+
+}  // namespace tallix

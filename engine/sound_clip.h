@@ -1,0 +1,39 @@
+// A sound clip handed over by the Java host: raw 16-bit mono samples in native byte
+// order, played once or in a loop.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace tallix {
+
+class SoundPlayer;
+
+struct SoundClip {
+    std::vector<uint8_t> bytes;  // the sample data; an odd last byte is never played
+    int32_t sampleRate = 0;
+    int32_t position = 0;  // byte offset of the next sample to play
+    bool loop = false;
+
+    // Set by the player for the stream that plays the clip.
+    SoundPlayer* owner = nullptr;
+    uint64_t serial = 0;  // tells this playing apart from any earlier one
+
+    int32_t byteLength() const noexcept { return static_cast<int32_t>(bytes.size()); }
+    // Bytes of whole samples: where playback ends or starts over.
+    int32_t playableLength() const noexcept { return byteLength() & ~1; }
+};
+
+// Fills `frames` 16-bit samples of `output` from the clip and advances its position:
+// true while the clip goes on, false once a one-shot clip has ended (the rest of the
+// buffer is silent). A clip without a whole sample ends at once, even when looping.
+// Real-time code: no allocation, lock or wait.
+bool fillFromClip(SoundClip& clip, int16_t* output, unsigned long frames) noexcept;
+
+// Resamples the clip to `targetRate` with libresample (high quality, one pass with the
+// last-block flag set) and converts back to 16 bits with PortAudio's own dithering,
+// clipping converter. The position moves to the same point in time.
+// False, with the clip untouched, if the converter cannot be made.
+bool resampleClip(SoundClip& clip, int targetRate);
+
+}  // namespace tallix
