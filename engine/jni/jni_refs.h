@@ -4,6 +4,7 @@
 
 #include <jni.h>
 
+#include <cstdint>
 #include <utility>
 
 #include "platform/jni_local_ref.h"
@@ -57,6 +58,33 @@ class Utf8Chars {
     JNIEnv* m_env;
     jstring m_text;
     const char* m_chars;
+};
+
+// The elements of a Java byte array, released without copying back. A null array gives
+// null bytes and a length of 0.
+class ByteElements {
+  public:
+    ByteElements(JNIEnv* env, jbyteArray array) noexcept
+        : m_env(env),
+          m_array(array),
+          m_bytes(array ? env->GetByteArrayElements(array, nullptr) : nullptr),
+          m_length(m_bytes ? env->GetArrayLength(array) : 0) {}
+    ~ByteElements() {
+        if (m_bytes != nullptr) {
+            m_env->ReleaseByteArrayElements(m_array, m_bytes, JNI_ABORT);
+        }
+    }
+    ByteElements(const ByteElements&) = delete;
+    ByteElements& operator=(const ByteElements&) = delete;
+
+    const uint8_t* data() const noexcept { return reinterpret_cast<const uint8_t*>(m_bytes); }
+    jsize length() const noexcept { return m_length; }
+
+  private:
+    JNIEnv* m_env;
+    jbyteArray m_array;
+    jbyte* m_bytes;
+    jsize m_length;
 };
 
 // The JNI environment of a thread that the engine started itself: attached to the VM

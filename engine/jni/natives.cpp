@@ -143,6 +143,72 @@ TALLIX_NATIVE(void, _1changeAudioDevices)
              "Unexpected error while switching devices");
 }
 
+TALLIX_NATIVE(void, _1rescanAudioDevices)(JNIEnv* env, jobject, jboolean restart) {
+    if (!ready()) {
+        return;
+    }
+    throwFor(env, Engine::instance().rescan.rescan(restart != 0),
+             {{Result::busy, JavaCache::kCallInProgress,
+               "Cannot rescan devices - call in progress"}},
+             "Unexpected error while rescanning devices");
+}
+
+TALLIX_NATIVE(void, _1playTestTone)(JNIEnv* env, jobject, jstring deviceKey) {
+    if (!ready()) {
+        return;
+    }
+    Utf8Chars key(env, deviceKey);
+    throwFor(env, Engine::instance().sounds.playTestTone(key.c_str()),
+             {{Result::deviceNotFound, JavaCache::kDeviceNotFound,
+               "Cannot find device to play test tone"},
+              {Result::busy, JavaCache::kCallInProgress,
+               "Cannot play test tone - call in progress"}},
+             "Unexpected error while playing test tone");
+}
+
+namespace {
+
+void playSound(JNIEnv* env, jstring deviceKey, jbyteArray samples, jint sampleRate, bool loop) {
+    if (!ready()) {
+        return;
+    }
+    Result code = Result::failed;
+    {
+        Utf8Chars key(env, deviceKey);
+        tallix::jni::ByteElements bytes(env, samples);
+        if (samples == nullptr || bytes.data() == nullptr) {
+            Engine::instance().log.log(tallix::kSevere, "Refused sound clip without samples");
+        } else {
+            code = Engine::instance().sounds.playSound(key.c_str(), bytes.data(), bytes.length(),
+                                                       sampleRate, loop);
+        }
+    }
+    throwFor(env, code,
+             {{Result::deviceNotFound, JavaCache::kDeviceNotFound,
+               "Cannot find device to play sound"},
+              {Result::busy, JavaCache::kCallInProgress, "Cannot play sound - call in progress"}},
+             "Unexpected error while playing sound");
+}
+
+}  // namespace
+
+TALLIX_NATIVE(void, _1playAudioFile)
+(JNIEnv* env, jobject, jstring deviceKey, jbyteArray samples, jint sampleRate) {
+    playSound(env, deviceKey, samples, sampleRate, false);
+}
+
+TALLIX_NATIVE(void, _1startPlayingSound)
+(JNIEnv* env, jobject, jstring deviceKey, jbyteArray samples, jint sampleRate) {
+    playSound(env, deviceKey, samples, sampleRate, true);
+}
+
+TALLIX_NATIVE(void, _1stopPlayingSound)(JNIEnv* env, jobject) {
+    if (ready()) {
+        throwFor(env, Engine::instance().sounds.stopSound(), {},
+                 "Unexpected error while stopping playing sound");
+    }
+}
+
 TALLIX_NATIVE(jfloat, _1getInputLevel)(JNIEnv*, jobject) {
     return Engine::instance().controls.inputLevel.load(std::memory_order_relaxed);
 }

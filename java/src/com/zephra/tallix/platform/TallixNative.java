@@ -21,6 +21,7 @@ public abstract class TallixNative {
     public native String _getLibraryVersion();
     public native void _setCallerId(String id);
     public native void _listAudioDevices(AudioDeviceList list);
+    public native void _rescanAudioDevices(boolean restart);
     public native void _changeAudioDevices(String inputKey, String outputKey, boolean loopback);
     public native float _getInputLevel();
     public native void _setInputLevel(float level);
@@ -32,6 +33,13 @@ public abstract class TallixNative {
     public native void _startCall(String pin, String host, short port, String service, String inputKey,
             String outputKey, boolean loopback);
     public native void _endCall();
+    /** Plays a two-second test tone on the device; returns when it has ended. */
+    public native void _playTestTone(String deviceKey);
+    /** Plays 16-bit mono samples (native byte order) once; returns once playback started. */
+    public native void _playAudioFile(String deviceKey, byte[] samples, int sampleRate);
+    /** Plays 16-bit mono samples in a loop until {@link #_stopPlayingSound}. */
+    public native void _startPlayingSound(String deviceKey, byte[] samples, int sampleRate);
+    public native void _stopPlayingSound();
     public native void _tcpPacketReceived(byte[] data, int length);
     public native void _tcpReadError();
     public native boolean _isAecEnabled();
