@@ -225,7 +225,7 @@ StreamFigures CallStreams::figuresLocked() const noexcept {
         return {};
     }
     return {static_cast<int>(info->sampleRate), static_cast<int>(kFramesPerBuffer),
-            info->inputLatency};
+            info->inputLatency, info->outputLatency};
 }
 
 void CallStreams::announceLocked(bool rateChanged) noexcept {

@@ -21,11 +21,12 @@ struct AudioControls {
     std::atomic<bool> callInProgress{false};  // audio flows only while the call is connected
 };
 
-// Sample rate, buffer size and input latency of the open stream.
+// Sample rate, buffer size and latencies of the open stream.
 struct StreamFigures {
     int sampleRate = -1;
     int framesPerBuffer = -1;
-    double inputLatency = -1.0;
+    double inputLatency = -1.0;   // seconds
+    double outputLatency = -1.0;  // seconds
 };
 
 // The devices of a call stream that a device rescan closed, by name.

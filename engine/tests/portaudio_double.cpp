@@ -101,6 +101,7 @@ PaError openStream(PaStream** stream, const PaStreamParameters* in, const PaStre
     }
     ++g_double->openStreams;
     g_double->finishedCallback = nullptr;
+    g_double->finished = false;
     g_double->openedDevices.push_back(out ? out->device : -1);
     g_double->callback = callback;
     g_double->userData = userData;
@@ -118,9 +119,7 @@ PaError stopStream(PaStream*) {
         return g_double->stopError;
     }
     // As the real library does, the finished callback runs before the stop returns.
-    if (g_double->finishedCallback != nullptr) {
-        g_double->finishedCallback(g_double->userData);
-    }
+    g_double->finish();
     return paNoError;
 }
 
@@ -130,6 +129,8 @@ PaError setFinishedCallback(PaStream*, PaStreamFinishedCallback* callback) {
 }
 
 PaError closeStream(PaStream*) {
+    std::lock_guard lock(g_double->audioThread);
+    g_double->finished = true;  // nothing runs for a closed stream
     --g_double->openStreams;
     return paNoError;
 }
@@ -156,6 +157,14 @@ PortAudioDouble::PortAudioDouble() {
 PortAudioDouble::~PortAudioDouble() {
     g_double = nullptr;
 }
+void PortAudioDouble::finish() {
+    std::lock_guard lock(audioThread);
+    if (!finished && finishedCallback != nullptr) {
+        finished = true;
+        finishedCallback(userData);
+    }
+}
+
 const PortAudioApi& PortAudioDouble::api() const {
     return kDouble;
 }

@@ -3,6 +3,7 @@
 // the library references that the engine takes and gives back.
 #pragma once
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,13 @@ struct PortAudioDouble {
     PaStreamCallback* callback = nullptr;
     PaStreamFinishedCallback* finishedCallback = nullptr;
     void* userData = nullptr;
+
+    // Runs the finished callback of the open stream once, as PortAudio's audio thread
+    // does when a stream ends; a closed stream's callback never runs (closing waits
+    // for a running one).
+    void finish();
+    std::mutex audioThread;
+    bool finished = false;
 
     // Installs this double as the one that api() reaches (one at a time).
     PortAudioDouble();

@@ -14,7 +14,9 @@ namespace {
 SoundClip clipOf(std::vector<int16_t> samples, bool loop, int extraBytes = 0) {
     SoundClip clip;
     clip.bytes.resize(samples.size() * 2);
-    std::memcpy(clip.bytes.data(), samples.data(), clip.bytes.size());
+    if (!samples.empty()) {
+        std::memcpy(clip.bytes.data(), samples.data(), clip.bytes.size());
+    }
     clip.bytes.insert(clip.bytes.end(), static_cast<size_t>(extraBytes), 0x7f);
     clip.sampleRate = 48000;
     clip.loop = loop;

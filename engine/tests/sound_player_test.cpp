@@ -132,7 +132,7 @@ TEST_F(SoundPlayerTest, OneShotClipFreesItsSlotOnTheCleanUpThread) {
     ASSERT_EQ(play(nullptr, 300, 48000, false), Result::ok);
     EXPECT_EQ(pump(256), paContinue);
     EXPECT_EQ(pump(256), paComplete);
-    pa.finishedCallback(pa.userData);  // PortAudio's audio thread, once drained
+    pa.finish();  // PortAudio's audio thread, once drained
     EXPECT_TRUE(eventually([&] { return !sounds.soundPlaying(); }));
     EXPECT_EQ(pa.references, 0);
     EXPECT_EQ(pa.openStreams, 0);
@@ -144,8 +144,7 @@ TEST_F(SoundPlayerTest, StopMeetingTheClipsEndReleasesItOnce) {
     for (int round = 0; round < 200; ++round) {
         ASSERT_EQ(play(nullptr, 64, 48000, false), Result::ok);
         EXPECT_EQ(pump(128), paComplete);
-        void* clip = pa.userData;
-        std::thread end([&] { pa.finishedCallback(clip); });
+        std::thread end([&] { pa.finish(); });
         EXPECT_EQ(sounds.stopSound(), Result::ok);  // the double's stop runs the handler too
         end.join();
         EXPECT_FALSE(sounds.soundPlaying());
