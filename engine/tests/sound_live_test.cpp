@@ -117,7 +117,7 @@ TEST_F(SoundLiveTest, TestToneLastsTwoSecondsAndPlaysOneSinePeriodPer200Samples)
     ASSERT_EQ(sounds.playTestTone(nullptr), Result::ok);
     const uint32_t elapsed = platform::nowMs() - start;
     EXPECT_GE(elapsed, 2000u);
-    EXPECT_LT(elapsed, 3000u);
+    EXPECT_LT(elapsed, 6000u);  // plus opening the device: slow under the sanitizers
     EXPECT_EQ(Watch::rate, 48000);
     const size_t played = Watch::frames.load();
     EXPECT_GT(played, 48000u);  // about 96000 frames in two seconds at 48 kHz
