@@ -65,12 +65,7 @@ Result CallStreams::openLocked(const char* inputKey, const char* outputKey) {
         return Result::busy;
     }
     PortAudioReference reference(pa());
-    if (!reference.held()) {
-        m_log.log(kSevere, "Error while initialising PortAudio: %s",
-                  pa().getErrorText(reference.error()));
-        return Result::failed;
-    }
-    if (const Result result = m_registry.enumerate(); result != Result::ok) {
+    if (const Result result = m_registry.enumerateWith(reference); result != Result::ok) {
         return result;
     }
     m_log.log(kInfo, "Start audio request with devices input: [%s] output: [%s]",

@@ -139,6 +139,15 @@ const DeviceEntry* DeviceRegistry::entryForDevice(int device) const noexcept {
     return nullptr;
 }
 
+Result DeviceRegistry::enumerateWith(const PortAudioReference& reference) {
+    if (!reference.held()) {
+        m_log.log(kSevere, "Error while initialising PortAudio: %s",
+                  m_pa->getErrorText(reference.error()));
+        return Result::failed;
+    }
+    return enumerate();
+}
+
 Result DeviceRegistry::probe() {
     PortAudioReference reference(*m_pa);
     if (!reference.held()) {

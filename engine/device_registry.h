@@ -61,6 +61,9 @@ class DeviceRegistry {
 
     // Replaces the list with the chosen host API's devices. Needs a reference held.
     [[nodiscard]] Result enumerate();
+    // The opening of every stream and rescan: checks that `reference` was taken (else
+    // logs "Error while initialising PortAudio") and enumerates.
+    [[nodiscard]] Result enumerateWith(const PortAudioReference& reference);
     // The device number a key names, or -1.
     int lookup(const std::string& key) const;
     // First start: take a reference, enumerate, choose the default host API, log the

@@ -7,12 +7,7 @@ Result DeviceRescan::rescan(bool restart) {
         return restart ? restartStreams() : Result::busy;
     }
     PortAudioReference reference(pa());
-    if (!reference.held()) {
-        m_log.log(kSevere, "Error while initialising PortAudio: %s",
-                  pa().getErrorText(reference.error()));
-        return Result::failed;
-    }
-    if (const Result result = m_registry.enumerate(); result != Result::ok) {
+    if (const Result result = m_registry.enumerateWith(reference); result != Result::ok) {
         return result;
     }
     if (const PaError error = reference.release(); error != paNoError) {

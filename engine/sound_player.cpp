@@ -60,12 +60,7 @@ void SoundPlayer::soundFinished(void* data) {
 
 Result SoundPlayer::outputDevice(PortAudioReference& reference, const char* key,
                                  const char* inputDeviceMessage, int& device) {
-    if (!reference.held()) {
-        m_log.log(kSevere, "Error while initialising PortAudio: %s",
-                  pa().getErrorText(reference.error()));
-        return Result::failed;
-    }
-    if (const Result result = m_registry.enumerate(); result != Result::ok) {
+    if (const Result result = m_registry.enumerateWith(reference); result != Result::ok) {
         return result;
     }
     device = key ? m_registry.lookup(key) : m_registry.defaultOutput();

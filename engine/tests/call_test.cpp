@@ -8,6 +8,7 @@
 #include "engine/engine.h"
 #include "engine/tests/server_process.h"
 #include "engine/tests/tcp_test_host.h"
+#include "engine/tests/eventually.h"
 #include "platform/clock.h"
 
 namespace tallix {
@@ -18,19 +19,7 @@ using testing::TcpTestHost;
 
 constexpr int kConnectMs = 8000;
 
-// Polls `condition` until it holds or `ms` have passed: audio callbacks on a loaded
-// machine come late, so waits are bounded by a deadline, not by a fixed sleep.
-template <typename Condition>
-bool eventually(Condition condition, int ms = 5000) {
-    const uint32_t deadline = platform::nowMs() + static_cast<uint32_t>(ms);
-    while (!condition()) {
-        if (platform::reached(platform::nowMs(), deadline)) {
-            return false;
-        }
-        platform::sleepMs(5);
-    }
-    return true;
-}
+using testing::eventually;
 
 // Watches what the audio callback hands to audioIO, then forwards to the real one.
 struct AudioIoWatch {

@@ -10,6 +10,7 @@
 
 #include "engine/device_rescan.h"
 #include "engine/tests/session_log.h"
+#include "engine/tests/eventually.h"
 #include "platform/clock.h"
 
 namespace tallix {
@@ -61,17 +62,7 @@ struct Watch {
     }
 };
 
-template <typename Condition>
-bool eventually(Condition condition, uint32_t ms = 5000) {
-    const uint32_t deadline = platform::nowMs() + ms;
-    while (!condition()) {
-        if (platform::reached(platform::nowMs(), deadline)) {
-            return false;
-        }
-        platform::sleepMs(5);
-    }
-    return true;
-}
+using testing::eventually;
 
 bool libraryReleased() {
     return Pa_GetDeviceCount() == paNotInitialized;  // reference count back at zero

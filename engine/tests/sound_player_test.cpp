@@ -8,6 +8,7 @@
 #include "engine/device_rescan.h"
 #include "engine/tests/portaudio_double.h"
 #include "engine/tests/session_log.h"
+#include "engine/tests/eventually.h"
 #include "platform/clock.h"
 
 namespace tallix {
@@ -21,17 +22,7 @@ int countAudioSetup(QelClient*, int, int, int) {
     return ++g_audioSetups;
 }
 
-template <typename Condition>
-bool eventually(Condition condition, uint32_t ms = 3000) {
-    const uint32_t deadline = platform::nowMs() + ms;
-    while (!condition()) {
-        if (platform::reached(platform::nowMs(), deadline)) {
-            return false;
-        }
-        platform::sleepMs(2);
-    }
-    return true;
-}
+using testing::eventually;
 
 class SoundPlayerTest : public ::testing::Test {
   protected:
