@@ -76,10 +76,30 @@ const OpusEntries& opus() noexcept {
     return entries;
 }
 
-void setError(int* error) noexcept {
-    if (error != nullptr) {
-        *error = OPUS_INTERNAL_ERROR;
+// Calls the Opus library's `entry` with `args`, or answers `fallback` when the library
+// did not provide it.
+template <typename Entry, typename Result, typename... Args>
+Result forward(Entry entry, Result fallback, Args... args) noexcept {
+    return entry != nullptr ? entry(args...) : fallback;
+}
+
+template <typename Entry, typename... Args>
+void forwardRelease(Entry entry, Args... args) noexcept {
+    if (entry != nullptr) {
+        entry(args...);
     }
+}
+
+// The create functions report through the caller's error variable as well.
+template <typename Object, typename Entry, typename... Args>
+Object* forwardCreate(Entry entry, int* error, Args... args) noexcept {
+    if (entry == nullptr) {
+        if (error != nullptr) {
+            *error = OPUS_INTERNAL_ERROR;
+        }
+        return nullptr;
+    }
+    return entry(args..., error);
 }
 
 // The ctl functions take one argument after the request, an opus_int32 or a pointer,
@@ -104,53 +124,35 @@ int forwardCtl(Ctl ctl, State* state, int request, va_list args) noexcept {
 extern "C" {
 
 QEL_API OpusCustomMode* opus_custom_mode_create(opus_int32 Fs, int frame_size, int* error) {
-    if (opus().modeCreate == nullptr) {
-        setError(error);
-        return nullptr;
-    }
-    return opus().modeCreate(Fs, frame_size, error);
+    return forwardCreate<OpusCustomMode>(opus().modeCreate, error, Fs, frame_size);
 }
 
-QEL_API void opus_custom_mode_destroy(OpusCustomMode* mode) {
-    if (opus().modeDestroy != nullptr) {
-        opus().modeDestroy(mode);
-    }
-}
+QEL_API void opus_custom_mode_destroy(OpusCustomMode* mode) { forwardRelease(opus().modeDestroy, mode); }
 
 QEL_API int opus_custom_encoder_get_size(const OpusCustomMode* mode, int channels) {
-    return opus().encoderGetSize ? opus().encoderGetSize(mode, channels) : 0;
+    return forward(opus().encoderGetSize, 0, mode, channels);
 }
 
 QEL_API int opus_custom_encoder_init(OpusCustomEncoder* st, const OpusCustomMode* mode, int channels) {
-    return opus().encoderInit ? opus().encoderInit(st, mode, channels) : OPUS_INTERNAL_ERROR;
+    return forward(opus().encoderInit, OPUS_INTERNAL_ERROR, st, mode, channels);
 }
 
 QEL_API OpusCustomEncoder* opus_custom_encoder_create(const OpusCustomMode* mode, int channels,
                                                       int* error) {
-    if (opus().encoderCreate == nullptr) {
-        setError(error);
-        return nullptr;
-    }
-    return opus().encoderCreate(mode, channels, error);
+    return forwardCreate<OpusCustomEncoder>(opus().encoderCreate, error, mode, channels);
 }
 
-QEL_API void opus_custom_encoder_destroy(OpusCustomEncoder* st) {
-    if (opus().encoderDestroy != nullptr) {
-        opus().encoderDestroy(st);
-    }
-}
+QEL_API void opus_custom_encoder_destroy(OpusCustomEncoder* st) { forwardRelease(opus().encoderDestroy, st); }
 
 QEL_API int opus_custom_encode(OpusCustomEncoder* st, const opus_int16* pcm, int frame_size,
                                unsigned char* compressed, int maxCompressedBytes) {
-    return opus().encode ? opus().encode(st, pcm, frame_size, compressed, maxCompressedBytes)
-                         : OPUS_INTERNAL_ERROR;
+    return forward(opus().encode, OPUS_INTERNAL_ERROR, st, pcm, frame_size, compressed, maxCompressedBytes);
 }
 
 QEL_API int opus_custom_encode_float(OpusCustomEncoder* st, const float* pcm, int frame_size,
                                      unsigned char* compressed, int maxCompressedBytes) {
-    return opus().encodeFloat
-               ? opus().encodeFloat(st, pcm, frame_size, compressed, maxCompressedBytes)
-               : OPUS_INTERNAL_ERROR;
+    return forward(opus().encodeFloat, OPUS_INTERNAL_ERROR, st, pcm, frame_size, compressed,
+                   maxCompressedBytes);
 }
 
 QEL_API int opus_custom_encoder_ctl(OpusCustomEncoder* st, int request, ...) {
@@ -162,37 +164,28 @@ QEL_API int opus_custom_encoder_ctl(OpusCustomEncoder* st, int request, ...) {
 }
 
 QEL_API int opus_custom_decoder_get_size(const OpusCustomMode* mode, int channels) {
-    return opus().decoderGetSize ? opus().decoderGetSize(mode, channels) : 0;
+    return forward(opus().decoderGetSize, 0, mode, channels);
 }
 
 QEL_API int opus_custom_decoder_init(OpusCustomDecoder* st, const OpusCustomMode* mode, int channels) {
-    return opus().decoderInit ? opus().decoderInit(st, mode, channels) : OPUS_INTERNAL_ERROR;
+    return forward(opus().decoderInit, OPUS_INTERNAL_ERROR, st, mode, channels);
 }
 
 QEL_API OpusCustomDecoder* opus_custom_decoder_create(const OpusCustomMode* mode, int channels,
                                                       int* error) {
-    if (opus().decoderCreate == nullptr) {
-        setError(error);
-        return nullptr;
-    }
-    return opus().decoderCreate(mode, channels, error);
+    return forwardCreate<OpusCustomDecoder>(opus().decoderCreate, error, mode, channels);
 }
 
-QEL_API void opus_custom_decoder_destroy(OpusCustomDecoder* st) {
-    if (opus().decoderDestroy != nullptr) {
-        opus().decoderDestroy(st);
-    }
-}
+QEL_API void opus_custom_decoder_destroy(OpusCustomDecoder* st) { forwardRelease(opus().decoderDestroy, st); }
 
 QEL_API int opus_custom_decode(OpusCustomDecoder* st, const unsigned char* data, int len,
                                opus_int16* pcm, int frame_size) {
-    return opus().decode ? opus().decode(st, data, len, pcm, frame_size) : OPUS_INTERNAL_ERROR;
+    return forward(opus().decode, OPUS_INTERNAL_ERROR, st, data, len, pcm, frame_size);
 }
 
 QEL_API int opus_custom_decode_float(OpusCustomDecoder* st, const unsigned char* data, int len,
                                      float* pcm, int frame_size) {
-    return opus().decodeFloat ? opus().decodeFloat(st, data, len, pcm, frame_size)
-                              : OPUS_INTERNAL_ERROR;
+    return forward(opus().decodeFloat, OPUS_INTERNAL_ERROR, st, data, len, pcm, frame_size);
 }
 
 QEL_API int opus_custom_decoder_ctl(OpusCustomDecoder* st, int request, ...) {
@@ -204,11 +197,11 @@ QEL_API int opus_custom_decoder_ctl(OpusCustomDecoder* st, int request, ...) {
 }
 
 QEL_API const char* opus_get_version_string(void) {
-    return opus().versionString ? opus().versionString() : "libopus unavailable";
+    return forward(opus().versionString, "libopus unavailable");
 }
 
 QEL_API const char* opus_strerror(int error) {
-    return opus().strerror ? opus().strerror(error) : "libopus unavailable";
+    return forward(opus().strerror, "libopus unavailable", error);
 }
 
 }  // extern "C"
