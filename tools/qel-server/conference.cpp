@@ -5,7 +5,7 @@
 
 namespace qelserver {
 
-bool Conference::join(const std::string& pin, uint32_t token, const std::string& key) {
+bool Conference::join(const std::string& pin, uint32_t token, const std::string& key, bool primed) {
     if (!m_factory) {
         return false;
     }
@@ -13,7 +13,7 @@ bool Conference::join(const std::string& pin, uint32_t token, const std::string&
     if (!channel) {
         return false;
     }
-    m_participants[token] = Participant{pin, std::move(channel), {}};
+    m_participants[token] = Participant{pin, std::move(channel), {}, primed};
     return true;
 }
 
@@ -32,6 +32,7 @@ void Conference::receive(uint32_t token, uint8_t* payload, size_t length) {
         return;
     }
     Participant& p = it->second;
+    p.primed = false;
     std::vector<int16_t> frame(VoiceChannel::kFrameSamples);
     if (!p.channel->decode(payload, length, frame.data())) {
         return;
@@ -67,7 +68,7 @@ void Conference::mix(const Emit& emit) {
                 sum[i] += frame[i];
             }
         }
-        if (voices == 0) {
+        if (voices == 0 && !p.primed) {
             continue;
         }
         for (size_t i = 0; i < sum.size(); ++i) {

@@ -54,7 +54,10 @@ class Conference {
         return m_factory ? m_factory(key) : nullptr;
     }
 
-    bool join(const std::string& pin, uint32_t token, const std::string& key);
+    // A primed participant hears silence in every step that has no other voice for it,
+    // until its own first voice arrives: a client plays and captures only once it has
+    // heard voice, so a room of clients that all wait would otherwise stay silent.
+    bool join(const std::string& pin, uint32_t token, const std::string& key, bool primed = false);
     void leave(uint32_t token);
     bool empty() const noexcept { return m_participants.empty(); }
     size_t roomSize(const std::string& pin) const;
@@ -62,8 +65,8 @@ class Conference {
     // One received voice payload of a participant (deciphered in place).
     void receive(uint32_t token, uint8_t* payload, size_t length);
 
-    // One mixing step: every participant with at least one other voice to hear gets one
-    // payload through emit(token, payload, length).
+    // One mixing step: every participant with at least one other voice to hear, and every
+    // primed one, gets one payload through emit(token, payload, length).
     using Emit = std::function<void(uint32_t token, const uint8_t* payload, size_t length)>;
     void mix(const Emit& emit);
 
@@ -72,6 +75,7 @@ class Conference {
         std::string pin;
         std::unique_ptr<VoiceChannel> channel;
         std::deque<std::vector<int16_t>> frames;
+        bool primed = false;
     };
 
     VoiceChannelFactory m_factory;

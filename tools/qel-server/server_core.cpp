@@ -290,12 +290,12 @@ void ServerCore::handleConnectTo(Session& s, const FieldTable& fields, uint64_t 
         addField(answer, E_FLD_ERROR, "%s", "no service named");
     } else if (service == "echo") {
         s.service = Service::Echo;
-        if (m_options.echoPrimer) {
+        if (m_options.primer) {
             s.echoPrimer = m_conference.channelFor(s.key);
         }
         s.nextPrimeMs = nowMs;
     } else if (service == "conference") {
-        if (m_conference.join(pin, s.token, s.key)) {
+        if (m_conference.join(pin, s.token, s.key, m_options.primer)) {
             s.service = Service::Conference;
             if (m_nextMixMs == 0 || m_conference.roomSize(pin) == 1) {
                 m_nextMixMs = nowMs + Conference::kMixPeriodMs;

@@ -117,9 +117,9 @@ ParsedOptions parseOptions(const std::vector<std::string>& args) {
         } else if (name == "--ignore-udp") {
             flag();
             o.ignoreUdp = true;
-        } else if (name == "--no-echo-primer") {
+        } else if (name == "--no-primer" || name == "--no-echo-primer") {
             flag();
-            o.echoPrimer = false;
+            o.primer = false;
         } else if (name == "--no-ping-answer") {
             flag();
             o.noPingAnswer = true;
@@ -226,7 +226,8 @@ Options:
                           (default 2, E_QELPS_NOPRIV)
   --refuse-error TEXT     error text of a "status" refusal (default "announce refused")
   --ignore-udp            drop every UDP datagram (clients fall back to TCP)
-  --no-echo-primer        echo: no silent frames before a client's first voice
+  --no-primer             echo, conference: no silent frames before a client's first
+                          voice (--no-echo-primer is the same)
   --no-ping-answer        never answer PING (clients stay in network detection)
   --loss PCT              drop this percentage of the voice packets sent
   --jitter MS             delay each voice packet sent by 0 to MS milliseconds

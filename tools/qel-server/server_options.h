@@ -39,9 +39,10 @@ struct ServerOptions {
     uint8_t refusalStatus = 2;  // E_QELPS_NOPRIV
     std::string refusalError = "announce refused";
     bool ignoreUdp = false;
-    // Echo sends silence until a client's first voice (clients wait to hear before they
-    // speak); raw-packet tests switch it off to see only their own packets come back.
-    bool echoPrimer = true;
+    // Echo and conference send silence until a client's first voice (clients wait to
+    // hear before they speak); raw-packet tests switch it off to see only the voice they
+    // send come back.
+    bool primer = true;
     bool noPingAnswer = false;
     ImpairmentConfig impairment;
     uint32_t disconnectAfterMs = 0;  // 0: never

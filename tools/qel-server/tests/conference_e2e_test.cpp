@@ -11,7 +11,7 @@ namespace {
 using namespace qelserver::testing;
 
 TEST(QelServerConference, TwoCallersHearEachOther) {
-    ServerProcess server({"--seed", "3"});
+    ServerProcess server({"--seed", "3", "--no-primer"});
     ASSERT_TRUE(server.ready());
     Client alice(server);
     Client bob(server);

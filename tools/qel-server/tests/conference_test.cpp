@@ -2,6 +2,7 @@
 // others of its room, never itself, and each mix is enciphered with the listener's key.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <map>
 #include <memory>
 
@@ -18,8 +19,15 @@ using namespace qelserver::testing;
 
 class ConferenceTest : public ::testing::Test {
   protected:
-    ConferenceTest()
-        : m_core(ServerOptions{}, UdpEndpoint{0x7F000001u, 9}, nullptr, makeVoiceChannelFactory()) {
+    // Without the primer, what each participant hears is only the others' voice.
+    explicit ConferenceTest(bool primer = false)
+        : m_core(optionsWithPrimer(primer), UdpEndpoint{0x7F000001u, 9}, nullptr,
+                 makeVoiceChannelFactory()) {}
+
+    static ServerOptions optionsWithPrimer(bool primer) {
+        ServerOptions options;
+        options.primer = primer;
+        return options;
     }
 
     // Announces on connection `c` and joins the conference with `pin`.
@@ -150,6 +158,46 @@ TEST_F(ConferenceTest, GarbledVoiceIsNotMixed) {
     tiny.resize(16 + 9);  // a prefix and one byte: no frame
     tiny[8] = static_cast<uint8_t>(tiny.size());
     feed(1, tiny);
+    EXPECT_TRUE(step().empty());
+}
+
+class PrimedConferenceTest : public ConferenceTest {
+  protected:
+    PrimedConferenceTest() : ConferenceTest(true) {}
+};
+
+// Clients wait to hear voice before they play and capture: each participant hears
+// silence every step until its own first voice, and after that only the others, one
+// frame a step either way.
+TEST_F(PrimedConferenceTest, ParticipantsHearSilenceUntilTheyFirstSpeak) {
+    VoiceCaller& alice = join(1, "7");
+    VoiceCaller& bob = join(2, "7");
+    auto heard = step();
+    ASSERT_EQ(heard[1].size(), 1u);
+    ASSERT_EQ(heard[2].size(), 1u);
+    const std::vector<int16_t> silence = alice.hear(heard[1][0]);
+    ASSERT_EQ(silence.size(), 640u);
+    for (const int16_t sample : silence) {
+        ASSERT_LE(std::abs(sample), 2);
+    }
+
+    feed(1, alice.say(440));
+    heard = step();
+    ASSERT_EQ(heard[2].size(), 1u) << "the mix replaces the silence, not joins it";
+    EXPECT_TRUE(heard[1].empty()) << "alice has spoken: no more silence for her";
+    bob.hear(heard[2][0]);
+
+    for (int i = 0; i < 5; ++i) {
+        feed(1, alice.say(440));
+        heard = step();
+        EXPECT_TRUE(heard[1].empty());
+        ASSERT_EQ(heard[2].size(), 1u);
+        bob.hear(heard[2][0]);
+    }
+    feed(2, bob.say(1000));
+    heard = step();
+    EXPECT_EQ(heard[1].size(), 1u);
+    EXPECT_TRUE(heard[2].empty()) << "alice sent nothing this step and bob has spoken";
     EXPECT_TRUE(step().empty());
 }
 

@@ -12,7 +12,7 @@ using namespace session;
 using namespace qelserver::testing;
 
 TEST(QelServer, AnnouncePingAndConnectThenEchoOverUdpAndTcp) {
-    ServerProcess server({"--seed", "5", "--no-echo-primer"});
+    ServerProcess server({"--seed", "5", "--no-primer"});
     ASSERT_TRUE(server.ready());
     Client client(server);
     ASSERT_TRUE(client.connected());
@@ -115,7 +115,7 @@ TEST(QelServer, EachRefusalOption) {
 }
 
 TEST(QelServer, IgnoreUdpLeavesOnlyTheTcpPingAnswered) {
-    ServerProcess server({"--ignore-udp", "--no-echo-primer"});
+    ServerProcess server({"--ignore-udp", "--no-primer"});
     ASSERT_TRUE(server.ready());
     Client client(server);
     const uint32_t token = client.announce()->header.token;
@@ -148,7 +148,7 @@ TEST(QelServer, NoPingAnswerAnswersNeitherTransport) {
 }
 
 TEST(QelServer, ClientDisconnectEndsTheSession) {
-    ServerProcess server({"--no-echo-primer"});
+    ServerProcess server({"--no-primer"});
     ASSERT_TRUE(server.ready());
     Client client(server);
     const uint32_t token = client.call("echo", true);
@@ -165,7 +165,7 @@ TEST(QelServer, ClientDisconnectEndsTheSession) {
 }
 
 TEST(QelServer, ServerDisconnectsAfterTheGivenTime) {
-    ServerProcess server({"--disconnect-after", "300", "--no-echo-primer"});
+    ServerProcess server({"--disconnect-after", "300", "--no-primer"});
     ASSERT_TRUE(server.ready());
     Client client(server);
     const uint32_t token = client.call("echo", false);

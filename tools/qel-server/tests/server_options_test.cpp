@@ -22,6 +22,7 @@ TEST(ServerOptions, ReadsBothValueFormsAndEveryOption) {
                                    "no such user",
                                    "--ignore-udp",
                                    "--no-ping-answer",
+                                   "--no-primer",
                                    "--loss",
                                    "12.5",
                                    "--jitter=30",
@@ -42,12 +43,15 @@ TEST(ServerOptions, ReadsBothValueFormsAndEveryOption) {
     EXPECT_EQ(o.refusalError, "no such user");
     EXPECT_TRUE(o.ignoreUdp);
     EXPECT_TRUE(o.noPingAnswer);
+    EXPECT_FALSE(o.primer);
     EXPECT_DOUBLE_EQ(o.impairment.lossPercent, 12.5);
     EXPECT_EQ(o.impairment.jitterMs, 30u);
     EXPECT_DOUBLE_EQ(o.impairment.reorderPercent, 2);
     EXPECT_EQ(o.disconnectAfterMs, 1500u);
     EXPECT_EQ(o.netstateIntervalMs, 250u);
     EXPECT_FALSE(p.help);
+    EXPECT_TRUE(parse({}).options.primer);
+    EXPECT_FALSE(parse({"--no-echo-primer"}).options.primer) << "the older name still works";
 }
 
 TEST(ServerOptions, RejectsWhatItCannotHonour) {
@@ -77,7 +81,7 @@ TEST(ServerOptions, HelpListsEveryOption) {
     const std::string text = helpText("qel-server");
     for (const char* name :
          {"--tcp-port", "--udp-port", "--seed", "--refuse-announce", "--refuse-status",
-          "--refuse-error", "--ignore-udp", "--no-ping-answer", "--loss", "--jitter", "--reorder",
+          "--refuse-error", "--ignore-udp", "--no-ping-answer", "--no-primer", "--loss", "--jitter", "--reorder",
           "--disconnect-after", "--netstate-interval", "--verbose"}) {
         EXPECT_NE(text.find(name), std::string::npos) << name;
     }

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tools/qel-server/tests/server_process.h"
@@ -54,6 +55,21 @@ double rms(const std::vector<float>& s, size_t from = 0) {
     return s.size() > from ? std::sqrt(sum / static_cast<double>(s.size() - from)) : 0;
 }
 
+// Power of `frequency` in the samples from `from` on (Goertzel), per sample squared: a
+// sine of amplitude A gives A * A / 4.
+double tonePower(const std::vector<float>& s, size_t from, double frequency) {
+    const double c = 2 * std::cos(2 * M_PI * frequency / 48000);
+    double s1 = 0;
+    double s2 = 0;
+    for (size_t i = from; i < s.size(); ++i) {
+        const double s0 = s[i] + c * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    const double n = static_cast<double>(s.size() > from ? s.size() - from : 1);
+    return (s1 * s1 + s2 * s2 - c * s1 * s2) / (n * n);
+}
+
 class QelcallTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -64,16 +80,17 @@ class QelcallTest : public ::testing::Test {
     }
     void TearDown() override { fs::remove_all(m_dir); }
 
-    // Bursts of a 440 Hz tone, 200 ms on and 200 ms off: voice-like enough that the
-    // noise suppression keeps it, with pauses that the echo canceller cannot mistake
-    // for a steady echo path.
-    std::string toneBursts(double seconds) {
+    // Bursts of a tone, 200 ms on and 200 ms off: voice-like enough that the noise
+    // suppression keeps it, with pauses that the echo canceller cannot mistake for a
+    // steady echo path.
+    std::string toneBursts(double seconds, double frequency = 440, const char* name = "mic.wav") {
         qelcall::MonoAudio a{48000, std::vector<float>(static_cast<size_t>(seconds * 48000))};
         for (size_t i = 0; i < a.samples.size(); ++i) {
             const bool on = (i / 9600) % 2 == 0;
-            a.samples[i] = on ? 0.3f * static_cast<float>(std::sin(2 * M_PI * 440 * i / 48000.0)) : 0.0f;
+            a.samples[i] =
+                on ? 0.3f * static_cast<float>(std::sin(2 * M_PI * frequency * i / 48000.0)) : 0.0f;
         }
-        const std::string path = (m_dir / "mic.wav").string();
+        const std::string path = (m_dir / name).string();
         EXPECT_TRUE(qelcall::writeWav(path, a));
         return path;
     }
@@ -214,6 +231,100 @@ TEST_F(QelcallTest, ClickLatencyThroughEcho) {
     std::printf("mouth-to-ear through echo on loopback: %.1f ms\n", ms);
     EXPECT_GT(ms, 10.0) << r.out;
     EXPECT_LT(ms, 300.0) << r.out;
+}
+
+// Two callers in one conference, each with its own tone in the microphone: each hears
+// the other's tone and none of its own. A client speaks only once it has heard voice,
+// so the server's silence is what starts the conversation.
+TEST_F(QelcallTest, TwoCallersInAConferenceHearEachOther) {
+    ServerProcess server({});
+    ASSERT_TRUE(server.ready());
+    struct Caller {
+        double frequency;
+        std::string mic;
+        std::string heard;
+        RunResult result;
+    };
+    Caller callers[2] = {{440, toneBursts(5, 440, "low.wav"), path("low-heard.wav"), {}},
+                         {1100, toneBursts(5, 1100, "high.wav"), path("high-heard.wav"), {}}};
+    auto call = [&](Caller& c) {
+        c.result = runQelcall(server.tcpPort(), {"--service", "conference", "--pin", "77", "--in",
+                                                 c.mic, "--out", c.heard, "--seconds", "3"});
+    };
+    std::thread first(call, std::ref(callers[0]));
+    call(callers[1]);
+    first.join();
+
+    for (int i = 0; i < 2; ++i) {
+        const Caller& self = callers[i];
+        const Caller& other = callers[1 - i];
+        ASSERT_EQ(self.result.status, 0) << self.result.out;
+        std::string error;
+        const auto heard = qelcall::readWav(self.heard, error);
+        ASSERT_TRUE(heard) << error;
+        EXPECT_NEAR(static_cast<double>(heard->samples.size()) / 48000, 3, 0.15);
+        // From half a second on: the other side's gate and the jitter buffer are open.
+        const double fromOther = tonePower(heard->samples, 24000, other.frequency);
+        const double own = tonePower(heard->samples, 24000, self.frequency);
+        // The other's bursts arrive at amplitude 0.05 or more (0.3 sent, half the time on,
+        // then gain control and codec).
+        EXPECT_GT(fromOther, 0.025 * 0.025 / 4 / 4) << self.frequency << " Hz caller";
+        EXPECT_GT(fromOther, 1000 * own) << self.frequency << " Hz caller hears itself";
+    }
+}
+
+// Echo that loses a tenth of the voice it sends back and delays the rest unevenly: the
+// call holds for its whole length and carries sound, and the client's statistics count
+// what went missing.
+TEST_F(QelcallTest, EchoCallHoldsThroughLossAndJitter) {
+    ServerProcess server({"--loss", "10", "--jitter", "30", "--seed", "11"});
+    ASSERT_TRUE(server.ready());
+    const RunResult r = runQelcall(server.tcpPort(), {"--in", toneBursts(6), "--out", path("heard.wav"),
+                                                      "--seconds", "4", "--verbose"});
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out.find("E_QELEV_ERROR"), std::string::npos) << r.out;
+    const size_t connectedAt = r.out.find("] event 4 E_QELEV_CONNECTED");
+    const size_t endedAt = r.out.find("] event 8 E_QELEV_DISCONNECTED");
+    ASSERT_NE(connectedAt, std::string::npos) << r.out;
+    ASSERT_NE(endedAt, std::string::npos) << r.out;
+    double connectedS = 0;
+    double endedS = 0;
+    ASSERT_EQ(std::sscanf(r.out.c_str() + r.out.rfind('[', connectedAt), "[%lf s]", &connectedS), 1);
+    ASSERT_EQ(std::sscanf(r.out.c_str() + r.out.rfind('[', endedAt), "[%lf s]", &endedS), 1);
+    EXPECT_GE(endedS - connectedS, 4.0) << "the call ended early:\n" << r.out;
+    expectHeardEcho(path("heard.wav"), 4);
+
+    // Every 50 received voice packets the library logs how many it received and sent
+    // since the last such line; the echo returns what was sent, less the losses.
+    int received = 0;
+    int sent = 0;
+    int lines = 0;
+    for (size_t at = r.out.find("jb="); at != std::string::npos; at = r.out.find("jb=", at + 1)) {
+        int jb = 0;
+        int rx = 0;
+        int tx = 0;
+        if (std::sscanf(r.out.c_str() + at, "jb=%d, rx=%d tx=%d", &jb, &rx, &tx) == 3) {
+            received += rx;
+            sent += tx;
+            ++lines;
+        }
+    }
+    ASSERT_GE(lines, 2) << r.out;
+    const double share = static_cast<double>(received) / sent;
+    EXPECT_GT(share, 0.75) << received << " of " << sent;
+    EXPECT_LT(share, 0.97) << received << " of " << sent << ": no loss seen";
+    // The jitter buffer runs dry where packets are missing, after the start-up too.
+    bool laterUnderrun = false;
+    for (size_t at = r.out.find("Network underrun"); at != std::string::npos;
+         at = r.out.find("Network underrun", at + 1)) {
+        const size_t line = r.out.rfind("qel[", at);
+        double when = 0;
+        if (line != std::string::npos && std::sscanf(r.out.c_str() + line, "qel[%*d] %lf", &when) == 1 &&
+            when > connectedS + 1.5) {
+            laterUnderrun = true;
+        }
+    }
+    EXPECT_TRUE(laterUnderrun) << r.out;
 }
 
 }  // namespace
