@@ -325,6 +325,35 @@ TEST_F(QelcallTest, EchoCallHoldsThroughLossAndJitter) {
         }
     }
     EXPECT_TRUE(laterUnderrun) << r.out;
+
+    // The log stays folded: a new "Network underrun" line at most once a second, the
+    // occurrences in between counted into "Repeated N times" summaries.
+    double lastRaw = -10;
+    int summarised = 0;
+    size_t lineStart = 0;
+    while ((lineStart = r.out.find("qel[", lineStart)) != std::string::npos) {
+        const size_t lineEnd = r.out.find('\n', lineStart);
+        const std::string line = r.out.substr(lineStart, lineEnd - lineStart);
+        lineStart = lineEnd;
+        double when = 0;
+        int times = 0;
+        char text[64] = {};
+        if (std::sscanf(line.c_str(), "qel[%*d] %lf Repeated %d times: %63[^\n]", &when, &times,
+                        text) == 3) {
+            if (std::string(text) == "Network underrun") {
+                EXPECT_GE(times, 2) << line;
+                summarised += times;
+            }
+        } else if (std::sscanf(line.c_str(), "qel[%*d] %lf %63[^\n]", &when, text) == 2 &&
+                   std::string(text) == "Network underrun") {
+            EXPECT_GE(when - lastRaw, 0.999) << "unfolded: " << line;
+            lastRaw = when;
+        }
+        if (lineEnd == std::string::npos) {
+            break;
+        }
+    }
+    EXPECT_GT(summarised, 0) << r.out;
 }
 
 }  // namespace
