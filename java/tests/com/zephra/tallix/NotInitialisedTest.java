@@ -3,6 +3,7 @@ package com.zephra.tallix;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertNull;
+import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import com.zephra.tallix.devices.AudioDeviceList;
 import com.zephra.tallix.host.ReferenceHost;
@@ -27,6 +28,13 @@ class NotInitialisedTest {
             engine._tcpPacketReceived(new byte[1], 5);
             engine._tcpReadError();
             engine._changeAudioDevices(null, null, true);
+            engine._rescanAudioDevices(true);
+            long start = System.nanoTime();
+            engine._playTestTone(null);
+            assertTrue(System.nanoTime() - start < 1_000_000_000L, "no tone without the engine");
+            engine._playAudioFile(null, new byte[4], 48000);
+            engine._startPlayingSound(null, null, 0);
+            engine._stopPlayingSound();
             AudioDeviceList list = new AudioDeviceList();
             engine._listAudioDevices(list);
             assertEquals(0, list.getDevices().size());
