@@ -175,6 +175,17 @@ public class ReferenceHost extends TallixNative {
      * Lists the devices and makes one call: ReferenceHost HOST PORT SERVICE PIN [SECONDS].
      * Run it with the session library at native/ under the current directory.
      */
+    /** A decaying 660 Hz tone as 16-bit mono samples in native byte order. */
+    static byte[] chime(int rate, double seconds) {
+        int count = (int) (rate * seconds);
+        java.nio.ByteBuffer bytes = java.nio.ByteBuffer.allocate(count * 2).order(java.nio.ByteOrder.nativeOrder());
+        for (int i = 0; i < count; i++) {
+            double t = (double) i / rate;
+            bytes.putShort((short) (12000 * Math.exp(-6 * t) * Math.sin(2 * Math.PI * 660 * t)));
+        }
+        return bytes.array();
+    }
+
     public static void main(String[] args) throws Exception {
         if (args.length < 4) {
             System.err.println("usage: ReferenceHost HOST PORT SERVICE PIN [SECONDS]");
@@ -195,6 +206,14 @@ public class ReferenceHost extends TallixNative {
         for (AudioDevice device : engine.listDevices()) {
             System.out.println("device " + device);
         }
+        long toneStart = System.nanoTime();
+        engine._playTestTone(null);
+        System.out.println("test tone played for " + (System.nanoTime() - toneStart) / 1_000_000 + " ms");
+        engine._playAudioFile(null, chime(44100, 0.5), 44100);
+        System.out.println("sound clip of 0.5 s at 44100 Hz started");
+        Thread.sleep(700);
+        engine._rescanAudioDevices(false);
+        System.out.println("devices rescanned: " + engine.listDevices().size() + " found");
         engine._setCallerId("reference-host");
         engine._startCall(pin, host, port, service, null, null, false);
         String first = engine.nextEvent(15000);
