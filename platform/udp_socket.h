@@ -62,6 +62,9 @@ class UdpSocket {
     // Sends one datagram (all of it); false when the system refused it.
     bool send(const void* data, size_t length) noexcept;
 
+    // The local port the system gave the socket (it binds one on connect); 0 if none.
+    uint16_t localPort() const noexcept;
+
     // Text of the last socket error on the calling thread.
     static std::string lastErrorText();
 

@@ -1,5 +1,7 @@
 #include <fcntl.h>
+#include <arpa/inet.h>
 #include <netdb.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -128,6 +130,19 @@ bool UdpSocket::send(const void* data, std::size_t length) noexcept {
         length -= static_cast<std::size_t>(n);
     }
     return true;
+}
+
+uint16_t UdpSocket::localPort() const noexcept {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (getsockname(static_cast<int>(m_handle), reinterpret_cast<sockaddr*>(&address), &length) !=
+        0) {
+        return 0;
+    }
+    if (address.ss_family == AF_INET6) {
+        return ntohs(reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port);
+    }
+    return ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
 }
 
 std::string UdpSocket::lastErrorText() {

@@ -1,0 +1,166 @@
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <cstring>
+
+#include "platform/udp_socket.h"
+
+namespace platform {
+
+namespace {
+
+// Winsock is started once, on first use, and stays started for the process.
+bool winsockReady() noexcept {
+    static const bool ready = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    return ready;
+}
+
+SOCKET handleOf(intptr_t handle) noexcept {
+    return static_cast<SOCKET>(handle);
+}
+
+}  // namespace
+
+struct DatagramAddresses::List {
+    addrinfo* head = nullptr;
+    std::size_t count = 0;
+    ~List() {
+        if (head != nullptr) {
+            freeaddrinfo(head);
+        }
+    }
+};
+
+DatagramAddresses::DatagramAddresses() = default;
+DatagramAddresses::~DatagramAddresses() = default;
+DatagramAddresses::DatagramAddresses(DatagramAddresses&&) noexcept = default;
+DatagramAddresses& DatagramAddresses::operator=(DatagramAddresses&&) noexcept = default;
+
+int DatagramAddresses::resolve(const char* host, const char* service, DatagramAddresses& out) {
+    if (!winsockReady()) {
+        return WSANOTINITIALISED;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_DGRAM;
+    auto list = std::make_unique<List>();
+    const int rc = getaddrinfo(host, service, &hints, &list->head);
+    if (rc != 0) {
+        list->head = nullptr;
+        return rc;
+    }
+    for (addrinfo* ai = list->head; ai != nullptr; ai = ai->ai_next) {
+        ++list->count;
+    }
+    out.m_list = std::move(list);
+    return 0;
+}
+
+std::string DatagramAddresses::errorText(int code) {
+    char text[256] = {};
+    const DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                       static_cast<DWORD>(code), 0, text, sizeof text, nullptr);
+    if (length == 0) {
+        return "socket error " + std::to_string(code);
+    }
+    std::string result(text, length);
+    while (!result.empty() && (result.back() == '\n' || result.back() == '\r')) {
+        result.pop_back();
+    }
+    return result;
+}
+
+std::size_t DatagramAddresses::size() const noexcept {
+    return m_list ? m_list->count : 0;
+}
+
+DatagramAddresses::Candidate DatagramAddresses::operator[](std::size_t i) const noexcept {
+    addrinfo* ai = m_list->head;
+    while (i-- > 0) {
+        ai = ai->ai_next;
+    }
+    return {ai->ai_family, ai->ai_socktype, ai->ai_protocol, ai->ai_addr,
+            static_cast<uint32_t>(ai->ai_addrlen)};
+}
+
+UdpSocket& UdpSocket::operator=(UdpSocket&& other) noexcept {
+    if (this != &other) {
+        close();
+        m_handle = other.m_handle;
+        other.m_handle = kInvalid;
+    }
+    return *this;
+}
+
+bool UdpSocket::create(const DatagramAddresses::Candidate& c) noexcept {
+    if (!winsockReady()) {
+        return false;
+    }
+    // Not inherited by programs the process starts.
+    const SOCKET s =
+        WSASocketW(c.family, c.type, c.protocol, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+    if (s == INVALID_SOCKET) {
+        return false;
+    }
+    close();
+    m_handle = static_cast<intptr_t>(s);
+    return true;
+}
+
+bool UdpSocket::connect(const DatagramAddresses::Candidate& c) noexcept {
+    return ::connect(handleOf(m_handle), static_cast<const sockaddr*>(c.address),
+                     static_cast<int>(c.addressLength)) == 0;
+}
+
+bool UdpSocket::setNonBlocking() noexcept {
+    u_long on = 1;
+    return ioctlsocket(handleOf(m_handle), FIONBIO, &on) == 0;
+}
+
+void UdpSocket::close() noexcept {
+    if (m_handle != kInvalid) {
+        closesocket(handleOf(m_handle));
+        m_handle = kInvalid;
+    }
+}
+
+UdpSocket::Status UdpSocket::receive(void* buffer, std::size_t capacity,
+                                     std::size_t& received) noexcept {
+    const int n =
+        ::recv(handleOf(m_handle), static_cast<char*>(buffer), static_cast<int>(capacity), 0);
+    if (n != SOCKET_ERROR) {
+        received = static_cast<std::size_t>(n);
+        return Status::ok;
+    }
+    // WSAECONNRESET (the peer's port was unreachable for an earlier datagram) is a
+    // failure, as ECONNREFUSED is on POSIX systems.
+    return WSAGetLastError() == WSAEWOULDBLOCK ? Status::wouldBlock : Status::failed;
+}
+
+bool UdpSocket::send(const void* data, std::size_t length) noexcept {
+    const int n = ::send(handleOf(m_handle), static_cast<const char*>(data),
+                         static_cast<int>(length), 0);
+    return n != SOCKET_ERROR && static_cast<std::size_t>(n) == length;
+}
+
+uint16_t UdpSocket::localPort() const noexcept {
+    sockaddr_storage address{};
+    int length = sizeof address;
+    if (getsockname(handleOf(m_handle), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        return 0;
+    }
+    if (address.ss_family == AF_INET6) {
+        return ntohs(reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port);
+    }
+    return ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
+}
+
+std::string UdpSocket::lastErrorText() {
+    return DatagramAddresses::errorText(WSAGetLastError());
+}
+
+}  // namespace platform
