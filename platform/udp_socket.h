@@ -67,6 +67,8 @@ class UdpSocket {
 
     // Text of the last socket error on the calling thread.
     static std::string lastErrorText();
+    // Starts the system's socket layer where it needs starting (once per process).
+    static bool socketsReady() noexcept;
 
   private:
     static constexpr intptr_t kInvalid = -1;
