@@ -62,7 +62,7 @@ struct ClickProbe {
         clickAt = -1;
         found = 0;
     }
-    static int audioIO(QelClient* c, float** in, int ni, float gi, float** out, int no, float go) {
+    static int audioIO(QelClient* c, float**, int ni, float gi, float** out, int no, float go) {
         for (int i = 0; i < kFrames; ++i) {
             const int64_t at = frame + i;
             const bool click = at >= kEvery && at % kEvery < kClickFrames;
@@ -71,8 +71,7 @@ struct ClickProbe {
                 clickAt = at;
             }
         }
-        float* inputs[1] = {input};
-        (void)in;
+        float* inputs[1] = {input};  // in place of what the device captured
         const int result = real(c, inputs, ni, gi, out, no, go);
         if (clickAt >= 0) {
             for (int i = 0; i < kFrames; ++i) {

@@ -171,14 +171,14 @@ void CallStreams::closeLocked() noexcept {
     if (m_slots.call == nullptr) {
         return;
     }
-    if (const PaError error = pa().closeStream(m_slots.call); error != paNoError) {
-        m_log.log(kWarning, "Error closing audio stream [%s]", pa().getErrorText(error));
+    const SlotClosing closing = closeSlot(pa(), m_slots.call);
+    if (closing.close != paNoError) {
+        m_log.log(kWarning, "Error closing audio stream [%s]", pa().getErrorText(closing.close));
     }
-    if (pa().terminate() == paNotInitialized) {
+    if (closing.release == paNotInitialized) {
         m_log.log(kWarning, "Error shutting down PortAudio [%s]",
                   pa().getErrorText(paNotInitialized));
     }
-    m_slots.call = nullptr;
 }
 
 ClosedCallStream CallStreams::closeForRescan() noexcept {
@@ -190,12 +190,12 @@ ClosedCallStream CallStreams::closeForRescan() noexcept {
     closed.wasOpen = true;
     closed.inputName = m_inputName;
     closed.outputName = m_outputName;
-    if (const PaError error = pa().closeStream(m_slots.call); error != paNoError) {
+    const SlotClosing closing = closeSlot(pa(), m_slots.call);
+    if (closing.close != paNoError) {
         m_log.log(kWarning, "Error occurred while stopping audio stream: %s",
-                  pa().getErrorText(error));
+                  pa().getErrorText(closing.close));
     }
-    m_slots.call = nullptr;
-    closed.release = pa().terminate();
+    closed.release = closing.release;
     return closed;
 }
 
@@ -214,8 +214,7 @@ StreamFigures CallStreams::figures() const noexcept {
 }
 
 StreamFigures CallStreams::figuresLocked() const noexcept {
-    PaStream* stream = m_slots.testTone ? m_slots.testTone : m_slots.call;
-    const PaStreamInfo* info = stream ? pa().getStreamInfo(stream) : nullptr;
+    const PaStreamInfo* info = m_slots.call ? pa().getStreamInfo(m_slots.call) : nullptr;
     if (info == nullptr) {
         return {};
     }

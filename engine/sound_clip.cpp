@@ -14,28 +14,23 @@ bool fillFromClip(SoundClip& clip, int16_t* output, unsigned long frames) noexce
     const size_t capacity = frames * sizeof(int16_t);
     std::memset(out, 0, capacity);
     const int32_t end = clip.playableLength();
-    if (end <= 0 || clip.position >= end) {
-        // Nothing whole left to play (an empty clip, or a one-shot clip at its end).
-        if (end <= 0 || !clip.loop) {
-            return false;
-        }
-        clip.position = 0;
-    }
     size_t filled = 0;
     while (filled < capacity) {
+        if (clip.position >= end) {
+            // A one-shot clip ends here; a clip without a whole sample ends even looping.
+            if (!clip.loop || end <= 0) {
+                return false;
+            }
+            clip.position = 0;
+        }
         const size_t take =
             std::min(capacity - filled, static_cast<size_t>(end - clip.position));
         std::memcpy(out + filled, clip.bytes.data() + clip.position, take);
         filled += take;
         clip.position += static_cast<int32_t>(take);
-        if (clip.position >= end) {
-            if (!clip.loop) {
-                return false;
-            }
-            clip.position = 0;
-        }
     }
-    return true;
+    // A one-shot clip that ends exactly with this buffer ends now.
+    return clip.loop || clip.position < end;
 }
 
 bool resampleClip(SoundClip& clip, int targetRate) {

@@ -123,10 +123,9 @@ Result SoundPlayer::playTestTone(const char* deviceKey) {
         return Result::ok;  // a device rescan took this tone over and ended it
     }
     (void)pa().stopStream(m_slots.testTone);
-    (void)pa().closeStream(m_slots.testTone);
-    m_slots.testTone = nullptr;
-    if (const PaError error = pa().terminate(); error == paNotInitialized) {
-        m_log.log(kWarning, "Error while shutting down PortAudio: %s", pa().getErrorText(error));
+    if (closeSlot(pa(), m_slots.testTone).release == paNotInitialized) {
+        m_log.log(kWarning, "Error while shutting down PortAudio: %s",
+                  pa().getErrorText(paNotInitialized));
     }
     return Result::ok;
 }
@@ -226,10 +225,9 @@ bool SoundPlayer::soundPlaying() const {
 
 void SoundPlayer::finishSoundLocked() noexcept {
     // Closed before the clip goes: no callback may still read it.
-    (void)pa().closeStream(m_slots.sound);
-    m_slots.sound = nullptr;
-    if (const PaError error = pa().terminate(); error == paNotInitialized) {
-        m_log.log(kWarning, "Error shutting down PortAudio [%s]", pa().getErrorText(error));
+    if (closeSlot(pa(), m_slots.sound).release == paNotInitialized) {
+        m_log.log(kWarning, "Error shutting down PortAudio [%s]",
+                  pa().getErrorText(paNotInitialized));
     }
     m_clip.reset();
     m_soundDevice.clear();
@@ -265,12 +263,12 @@ std::optional<ClosedTone> SoundPlayer::closeToneForRescan() noexcept {
     if (m_slots.testTone == nullptr) {
         return std::nullopt;
     }
-    if (const PaError error = pa().closeStream(m_slots.testTone); error != paNoError) {
+    const SlotClosing closing = closeSlot(pa(), m_slots.testTone);
+    if (closing.close != paNoError) {
         m_log.log(kWarning, "Error occurred while stopping test stream: %s",
-                  pa().getErrorText(error));
+                  pa().getErrorText(closing.close));
     }
-    m_slots.testTone = nullptr;
-    return ClosedTone{m_toneDevice, pa().terminate()};
+    return ClosedTone{m_toneDevice, closing.release};
 }
 
 std::optional<ClosedSound> SoundPlayer::closeSoundForRescan() noexcept {
@@ -281,12 +279,13 @@ std::optional<ClosedSound> SoundPlayer::closeSoundForRescan() noexcept {
     // The end handler cannot be detached from a running stream; taking the clip out of
     // the slot first has the same effect: the clean-up thread finds no playing of it.
     ClosedSound closed{m_soundDevice, std::move(m_clip), paNoError};
-    if (const PaError error = pa().closeStream(m_slots.sound); error != paNoError) {
-        m_log.log(kWarning, "Error occurred while loop stream: %s", pa().getErrorText(error));
-    }
-    m_slots.sound = nullptr;
     m_soundDevice.clear();
-    closed.release = pa().terminate();
+    const SlotClosing closing = closeSlot(pa(), m_slots.sound);
+    if (closing.close != paNoError) {
+        m_log.log(kWarning, "Error occurred while loop stream: %s",
+                  pa().getErrorText(closing.close));
+    }
+    closed.release = closing.release;
     return closed;
 }
 

@@ -6,6 +6,8 @@
 
 #include <mutex>
 
+#include "engine/portaudio_api.h"
+
 namespace tallix {
 
 // Opening, closing and switching run on Java threads, on the call thread's clean-up and
@@ -24,5 +26,21 @@ struct StreamSlots {
         return anyOpenLocked();
     }
 };
+
+// What closing a slot's stream answered: the close itself, then giving back the library
+// reference that the stream held.
+struct SlotClosing {
+    PaError close = paNoError;
+    PaError release = paNoError;
+};
+
+// Closes the stream in `slot` (a running one is stopped first by the library), empties
+// the slot and gives back the stream's reference. Call with the slots' mutex held.
+inline SlotClosing closeSlot(const PortAudioApi& pa, PaStream*& slot) noexcept {
+    SlotClosing closing{pa.closeStream(slot), paNoError};
+    slot = nullptr;
+    closing.release = pa.terminate();
+    return closing;
+}
 
 }  // namespace tallix

@@ -176,7 +176,7 @@ void playSound(JNIEnv* env, jstring deviceKey, jbyteArray samples, jint sampleRa
     {
         Utf8Chars key(env, deviceKey);
         tallix::jni::ByteElements bytes(env, samples);
-        if (samples == nullptr || bytes.data() == nullptr) {
+        if (bytes.data() == nullptr) {
             Engine::instance().log.log(tallix::kSevere, "Refused sound clip without samples");
         } else {
             code = Engine::instance().sounds.playSound(key.c_str(), bytes.data(), bytes.length(),
