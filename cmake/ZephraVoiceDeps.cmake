@@ -1,16 +1,63 @@
-# Voice dependencies, all from Debian's packages on Linux:
-#   qel:    Opus (custom modes), WebRTC audio processing 0.3, SpeexDSP
+# Voice dependencies.
+#   qel:    Opus (custom modes), the WebRTC audio processing module, SpeexDSP
 #   tallix: PortAudio, libresample
-# The Windows build needs them cross-built; the WebRTC audio processing source cannot
-# be had from this machine's registries, so qel.dll and tallix.dll are left out there
-# (the session code that needs none of them is still built and tested).
+# The audio processing module is built from the copy of libwebrtc in Debian's
+# firefox-esr source, natively and for Windows; on Windows Opus and SpeexDSP are
+# cross-built from their Debian sources too. tools/voice-deps.sh does this once per
+# architecture into a cache outside the build trees, and configuring runs it (a no-op
+# when the cache has the build). Natively, everything else comes from Debian's -dev
+# packages.
+#
+# Results: ZEPHRA_HAVE_SESSION_DEPS (qel can be built) and ZEPHRA_HAVE_ENGINE_DEPS
+# (tallix can be built), and the targets zephra_opus, zephra_speexdsp, zephra_webrtc_apm.
 
-set(ZEPHRA_HAVE_VOICE_DEPS OFF)
-if(NOT ZEPHRA_WIN32)
+if(ZEPHRA_WIN32)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+        set(zephra_deps_arch x86_64-w64-mingw32)
+    else()
+        set(zephra_deps_arch i686-w64-mingw32)
+    endif()
+else()
+    set(zephra_deps_arch linux-x86_64)
+endif()
+
+# tools/voice-deps.sh prints the install prefix as its last line.
+set(ZEPHRA_VOICE_DEPS_PREFIX "" CACHE PATH
+    "Prefix of a voice-deps build (empty: build or find it with tools/voice-deps.sh)")
+set(zephra_deps_prefix "${ZEPHRA_VOICE_DEPS_PREFIX}")
+if(zephra_deps_prefix STREQUAL "")
+    message(STATUS "Voice dependencies for ${zephra_deps_arch}: tools/voice-deps.sh (a first build takes minutes)")
+    execute_process(
+        COMMAND bash "${PROJECT_SOURCE_DIR}/tools/voice-deps.sh" ${zephra_deps_arch}
+        OUTPUT_VARIABLE deps_out RESULT_VARIABLE deps_rc OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(NOT deps_rc EQUAL 0)
+        message(FATAL_ERROR "tools/voice-deps.sh ${zephra_deps_arch} failed (${deps_rc})")
+    endif()
+    string(REGEX MATCH "[^\n]+$" zephra_deps_prefix "${deps_out}")
+endif()
+include("${zephra_deps_prefix}/lib/cmake/zvd/voice-deps-targets.cmake")
+message(STATUS "Voice dependencies from ${zephra_deps_prefix}")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+    "${zephra_deps_prefix}/lib/cmake/zvd/voice-deps-targets.cmake")
+
+add_library(zephra_webrtc_apm INTERFACE)
+target_link_libraries(zephra_webrtc_apm INTERFACE zvd::webrtc_apm)
+add_library(zephra_opus INTERFACE)
+add_library(zephra_speexdsp INTERFACE)
+set(ZEPHRA_HAVE_SESSION_DEPS ON)
+set(ZEPHRA_HAVE_ENGINE_DEPS OFF)
+
+if(ZEPHRA_WIN32)
+    target_link_libraries(zephra_opus INTERFACE zvd::opus)
+    target_link_libraries(zephra_speexdsp INTERFACE zvd::speexdsp)
+    zephra_left_out(tallix.dll "needs Windows builds of PortAudio and libresample")
+else()
     find_package(PkgConfig REQUIRED)
     pkg_check_modules(OPUS REQUIRED IMPORTED_TARGET opus)
-    pkg_check_modules(WEBRTC_APM REQUIRED IMPORTED_TARGET webrtc-audio-processing)
     pkg_check_modules(SPEEXDSP REQUIRED IMPORTED_TARGET speexdsp)
+    target_link_libraries(zephra_opus INTERFACE PkgConfig::OPUS)
+    target_link_libraries(zephra_speexdsp INTERFACE PkgConfig::SPEEXDSP)
+
     pkg_check_modules(PORTAUDIO REQUIRED IMPORTED_TARGET portaudio-2.0)
     find_path(RESAMPLE_INCLUDE_DIR libresample.h REQUIRED)
     find_library(RESAMPLE_LIBRARY resample REQUIRED)
@@ -25,10 +72,5 @@ if(NOT ZEPHRA_WIN32)
     add_library(zephra_portaudio_converters STATIC IMPORTED)
     set_target_properties(zephra_portaudio_converters PROPERTIES
         IMPORTED_LOCATION "${PORTAUDIO_STATIC_LIBRARY}")
-    set(ZEPHRA_HAVE_VOICE_DEPS ON)
-else()
-    set(reason "the WebRTC audio processing module 0.3 cannot be cross-built here (its source is not available from the package registry)")
-    message(STATUS "Voice libraries left out of the Windows build: ${reason}")
-    zephra_left_out(qel.dll "${reason}")
-    zephra_left_out(tallix.dll "needs qel.dll and Windows builds of PortAudio and libresample")
+    set(ZEPHRA_HAVE_ENGINE_DEPS ON)
 endif()

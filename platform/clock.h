@@ -13,6 +13,22 @@ uint32_t nowMs() noexcept;
 // Sleeps the calling thread for about `ms` milliseconds (0 yields the processor).
 void sleepMs(uint32_t ms) noexcept;
 
+// While one of these exists, sleeps of the whole process have millisecond resolution.
+// Windows otherwise rounds a 1-ms sleep up to a whole timer period (about 15.6 ms),
+// which would stretch the spin locks' 20 one-millisecond retries to a third of a
+// second and the poll loop's 20-ms steps to 31 ms. Elsewhere sleeps are fine already
+// and this does nothing. Any thread may create and destroy them; they nest.
+class FineSleepScope {
+public:
+    FineSleepScope() noexcept;
+    ~FineSleepScope();
+    FineSleepScope(const FineSleepScope&) = delete;
+    FineSleepScope& operator=(const FineSleepScope&) = delete;
+
+private:
+    bool m_active = false;
+};
+
 // True when `deadline` (a reading of nowMs) has been reached at `now`, across a wrap.
 constexpr bool reached(uint32_t now, uint32_t deadline) noexcept {
     return static_cast<int32_t>(now - deadline) >= 0;

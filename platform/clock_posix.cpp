@@ -20,4 +20,7 @@ void sleepMs(uint32_t ms) noexcept {
     }
 }
 
+FineSleepScope::FineSleepScope() noexcept = default;
+FineSleepScope::~FineSleepScope() = default;
+
 }  // namespace platform

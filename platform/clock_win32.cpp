@@ -13,4 +13,12 @@ void sleepMs(uint32_t ms) noexcept {
     Sleep(ms);
 }
 
+FineSleepScope::FineSleepScope() noexcept : m_active(timeBeginPeriod(1) == TIMERR_NOERROR) {}
+
+FineSleepScope::~FineSleepScope() {
+    if (m_active) {
+        timeEndPeriod(1);
+    }
+}
+
 }  // namespace platform

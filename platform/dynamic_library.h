@@ -27,6 +27,9 @@ public:
     // Address of the exported symbol `name`, or null when it is missing.
     void* symbol(const char* name) const noexcept;
 
+    // Whether `address` (of a function or data) lies in this library's own image.
+    bool contains(const void* address) const noexcept;
+
     // Gives up ownership: the library stays loaded. Returns the native handle.
     void* release() noexcept;
 
@@ -38,5 +41,9 @@ private:
 
 // Platform file name of a shared library: "qel" -> "libqel.so" / "qel.dll".
 std::string sharedLibraryFileName(const std::string& base);
+
+// The path of `relative` (parts separated by '/') in the running program's directory,
+// with the platform's separators; "." stands for that directory when it is unknown.
+std::string besideExecutable(const std::string& relative);
 
 }  // namespace platform

@@ -1,4 +1,5 @@
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include "platform/dynamic_library.h"
 
@@ -19,6 +20,20 @@ void* DynamicLibrary::symbol(const char* name) const noexcept {
     return m_handle ? dlsym(m_handle, name) : nullptr;
 }
 
+bool DynamicLibrary::contains(const void* address) const noexcept {
+    Dl_info info{};
+    if (m_handle == nullptr || dladdr(address, &info) == 0 || info.dli_fname == nullptr) {
+        return false;
+    }
+    // The handle of the object that holds `address`, without loading anything.
+    void* owner = dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD);
+    if (owner == nullptr) {
+        return false;
+    }
+    dlclose(owner);
+    return owner == m_handle;
+}
+
 void DynamicLibrary::reset() noexcept {
     if (m_handle != nullptr) {
         dlclose(m_handle);
@@ -28,6 +43,17 @@ void DynamicLibrary::reset() noexcept {
 
 std::string sharedLibraryFileName(const std::string& base) {
     return "lib" + base + ".so";
+}
+
+std::string besideExecutable(const std::string& relative) {
+    char self[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    std::string dir = ".";
+    if (n > 0) {
+        dir.assign(self, static_cast<size_t>(n));
+        dir.resize(dir.find_last_of('/'));
+    }
+    return dir + "/" + relative;
 }
 
 }  // namespace platform

@@ -21,7 +21,9 @@ class DatagramAddresses {
     };
 
     // Zero on success, else the resolver's error code (`errorText` gives its text).
-    static int resolve(const char* host, const char* service, DatagramAddresses& out);
+    // `stream`: candidates for stream (TCP) sockets instead.
+    static int resolve(const char* host, const char* service, DatagramAddresses& out,
+                       bool stream = false);
     static std::string errorText(int code);
 
     size_t size() const noexcept;

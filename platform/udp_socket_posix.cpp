@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/socket_ops.h"
 #include "platform/udp_socket.h"
 
 namespace platform {
@@ -20,36 +21,32 @@ bool UdpSocket::socketsReady() noexcept {
     return true;
 }
 
-bool UdpSocket::create(const DatagramAddresses::Candidate& c) noexcept {
+namespace socket_ops {
+
+intptr_t open(const DatagramAddresses::Candidate& c) noexcept {
     const int fd = ::socket(c.family, c.type | SOCK_CLOEXEC, c.protocol);
-    if (fd < 0) {
-        return false;
-    }
-    close();
-    m_handle = fd;
-    return true;
+    return fd < 0 ? -1 : fd;
 }
 
-bool UdpSocket::connect(const DatagramAddresses::Candidate& c) noexcept {
+bool connect(intptr_t handle, const DatagramAddresses::Candidate& c) noexcept {
     // A datagram connect only records the peer; EINPROGRESS cannot really happen but is
     // not a failure where it does.
-    const int rc = ::connect(static_cast<int>(m_handle), static_cast<const sockaddr*>(c.address),
+    const int rc = ::connect(static_cast<int>(handle), static_cast<const sockaddr*>(c.address),
                              static_cast<socklen_t>(c.addressLength));
     return rc == 0 || errno == EINPROGRESS;
 }
 
-bool UdpSocket::setNonBlocking() noexcept {
-    const int fd = static_cast<int>(m_handle);
+bool setNonBlocking(intptr_t handle) noexcept {
+    const int fd = static_cast<int>(handle);
     const int flags = fcntl(fd, F_GETFL);
     return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
-void UdpSocket::close() noexcept {
-    if (m_handle != kInvalid) {
-        ::close(static_cast<int>(m_handle));
-        m_handle = kInvalid;
-    }
+void close(intptr_t handle) noexcept {
+    ::close(static_cast<int>(handle));
 }
+
+}  // namespace socket_ops
 
 UdpSocket::Status UdpSocket::receive(void* buffer, std::size_t capacity,
                                      std::size_t& received) noexcept {

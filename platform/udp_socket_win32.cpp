@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "platform/socket_ops.h"
 #include "platform/udp_socket.h"
 
 namespace platform {
@@ -43,37 +44,32 @@ bool UdpSocket::socketsReady() noexcept {
     return winsockReady();
 }
 
-bool UdpSocket::create(const DatagramAddresses::Candidate& c) noexcept {
+namespace socket_ops {
+
+intptr_t open(const DatagramAddresses::Candidate& c) noexcept {
     if (!winsockReady()) {
-        return false;
+        return -1;
     }
     // Not inherited by programs the process starts.
-    const SOCKET s =
-        WSASocketW(c.family, c.type, c.protocol, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
-    if (s == INVALID_SOCKET) {
-        return false;
-    }
-    close();
-    m_handle = static_cast<intptr_t>(s);
-    return true;
+    const SOCKET s = WSASocketW(c.family, c.type, c.protocol, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+    return s == INVALID_SOCKET ? -1 : static_cast<intptr_t>(s);
 }
 
-bool UdpSocket::connect(const DatagramAddresses::Candidate& c) noexcept {
-    return ::connect(handleOf(m_handle), static_cast<const sockaddr*>(c.address),
+bool connect(intptr_t handle, const DatagramAddresses::Candidate& c) noexcept {
+    return ::connect(handleOf(handle), static_cast<const sockaddr*>(c.address),
                      static_cast<int>(c.addressLength)) == 0;
 }
 
-bool UdpSocket::setNonBlocking() noexcept {
+bool setNonBlocking(intptr_t handle) noexcept {
     u_long on = 1;
-    return ioctlsocket(handleOf(m_handle), FIONBIO, &on) == 0;
+    return ioctlsocket(handleOf(handle), FIONBIO, &on) == 0;
 }
 
-void UdpSocket::close() noexcept {
-    if (m_handle != kInvalid) {
-        closesocket(handleOf(m_handle));
-        m_handle = kInvalid;
-    }
+void close(intptr_t handle) noexcept {
+    closesocket(handleOf(handle));
 }
+
+}  // namespace socket_ops
 
 UdpSocket::Status UdpSocket::receive(void* buffer, std::size_t capacity,
                                      std::size_t& received) noexcept {

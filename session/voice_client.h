@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "platform/clock.h"
 #include "platform/spin_lock.h"
 #include "session/format_check.h"
 #include "session/log_manager.h"
@@ -184,6 +185,8 @@ private:
     void resetAudio() noexcept;
     void finishRecordings() noexcept;
 
+    // First: the retries and sleeps of everything below assume 1-ms sleeps.
+    platform::FineSleepScope m_fineSleep;
     std::unique_ptr<LogManager> m_log;
     platform::SpinLock m_lock;
 

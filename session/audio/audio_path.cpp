@@ -1,7 +1,6 @@
 #include "session/audio/audio_path.h"
 
 #include <speex/speex_jitter.h>
-#include <webrtc/modules/interface/module_common_types.h>
 
 #include <algorithm>
 #include <cstring>
@@ -15,8 +14,8 @@ namespace qel {
 
 namespace {
 
-constexpr int kFrameBytes = static_cast<int>(webrtc::AudioFrame::kMaxDataSizeSamples * sizeof(int16_t));
-static_assert(kFrameBytes == 7680, "the packet scratch is the frame's sample area");
+constexpr int kFrameBytes = AudioPath::kPacketScratchSamples * static_cast<int>(sizeof(int16_t));
+static_assert(kFrameBytes == 7680, "the packet scratch holds 7,680 bytes");
 
 }  // namespace
 
@@ -25,7 +24,7 @@ void AudioPath::JitterDeleter::operator()(JitterBuffer_* jitter) const noexcept 
 }
 
 AudioPath::AudioPath(VoiceCodec& codec, AudioProcessor& processor)
-    : m_codec(codec), m_processor(processor), m_frame(new webrtc::AudioFrame) {
+    : m_codec(codec), m_processor(processor), m_packetScratch(new int16_t[kPacketScratchSamples]) {
     m_captureConverter.configure(kInternalRate, kInternalRate);
     m_playbackConverter.configure(kInternalRate, kInternalRate);
 }
@@ -89,7 +88,7 @@ void AudioPath::capture(const int16_t* deviceIn, int n) noexcept {
 
 int AudioPath::refillPlayback() noexcept {
     int result = kJitterOk;
-    auto* scratch = reinterpret_cast<char*>(m_frame->data_);
+    auto* scratch = reinterpret_cast<char*>(m_packetScratch.get());
     JitterBufferPacket packet{};
     packet.data = scratch;
     packet.len = kFrameBytes;
@@ -110,12 +109,9 @@ int AudioPath::refillPlayback() noexcept {
 }
 
 void AudioPath::processBlock() noexcept {
-    webrtc::AudioFrame& frame = *m_frame;
-    prepareBlockFrame(frame);
-
     // The far-end block that has just gone out to the device.
-    std::memcpy(frame.data_, m_playback.data(), kBlockSamples * sizeof(int16_t));
-    m_processor.analyzeReverse(frame);
+    std::memcpy(m_block, m_playback.data(), sizeof m_block);
+    m_processor.analyzeReverse(m_block);
     m_playback.removeFront(kBlockSamples);
 
     // The near-end block captured at the same pace. Capture is converted before
@@ -129,9 +125,7 @@ void AudioPath::processBlock() noexcept {
         m_paddedCapture.fetch_add(static_cast<uint64_t>(missing), std::memory_order_relaxed);
     }
     int16_t* block = m_capture.data() + m_capture.done();
-    std::memcpy(frame.data_, block, kBlockSamples * sizeof(int16_t));
-    m_processor.process(frame, m_streamDelayMs);
-    std::memcpy(block, frame.data_, kBlockSamples * sizeof(int16_t));
+    m_processor.process(block, m_streamDelayMs);
     m_capture.markDone(kBlockSamples);
     if (m_tap != nullptr) {
         m_tap->processedAudio(block, kBlockSamples);

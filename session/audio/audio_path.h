@@ -19,10 +19,6 @@
 
 struct JitterBuffer_;
 
-namespace webrtc {
-class AudioFrame;
-}  // namespace webrtc
-
 namespace qel {
 
 class AudioProcessor;
@@ -38,6 +34,8 @@ public:
     static constexpr int kBlockSamples = 320;
     static constexpr int kMaxEncodedBytes = 1000;
     static constexpr int kJitterMargin = 2;
+    // Room for one packet taken out of the jitter buffer (7,680 bytes).
+    static constexpr int kPacketScratchSamples = 3840;
 
     // Results of the processing step, as the jitter buffer reports them.
     static constexpr int kJitterOk = 0;
@@ -117,10 +115,10 @@ private:
     VoiceCodec& m_codec;
     AudioProcessor& m_processor;
     std::unique_ptr<JitterBuffer_, JitterDeleter> m_jitter;
-    // One frame object, made with the path: its 7,680-byte sample area takes each
-    // packet out of the jitter buffer, and it carries every 10-ms block through the
-    // processing module. Only the lock holder touches it.
-    std::unique_ptr<webrtc::AudioFrame> m_frame;
+    // Takes each packet out of the jitter buffer. Only the lock holder touches it.
+    std::unique_ptr<int16_t[]> m_packetScratch;
+    // The far-end block handed to the processing module.
+    int16_t m_block[kBlockSamples] = {};
     AudioTap* m_tap = nullptr;
 
     std::atomic<uint64_t> m_droppedCapture{0};

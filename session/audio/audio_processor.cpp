@@ -1,11 +1,48 @@
 #include "session/audio/audio_processor.h"
 
-#include <webrtc/modules/audio_processing/include/audio_processing.h>
-#include <webrtc/modules/interface/module_common_types.h>
+#include <modules/audio_processing/include/audio_processing.h>
 
 #include <new>
 
 namespace qel {
+
+// The module and the configuration it was last given; the three switches change
+// this one configuration.
+struct AudioProcessor::Module {
+    rtc::scoped_refptr<webrtc::AudioProcessing> apm;
+    webrtc::AudioProcessing::Config config;
+};
+
+namespace {
+
+const webrtc::StreamConfig& blockFormat() noexcept {
+    static const webrtc::StreamConfig format(AudioProcessor::kSampleRate, 1);
+    return format;
+}
+
+webrtc::AudioProcessing::Config initialConfig(bool echoCancellation, bool gainControl,
+                                              bool noiseSuppression) noexcept {
+    webrtc::AudioProcessing::Config config;
+    config.echo_canceller.enabled = echoCancellation;
+    config.echo_canceller.mobile_mode = false;
+
+    config.noise_suppression.enabled = noiseSuppression;
+    config.noise_suppression.level = webrtc::AudioProcessing::Config::NoiseSuppression::kHigh;
+
+    // The digital adaptive gain controller with its compression stage; no analog
+    // microphone level is driven.
+    auto& agc = config.gain_controller1;
+    agc.enabled = gainControl;
+    agc.mode = webrtc::AudioProcessing::Config::GainController1::kAdaptiveDigital;
+    agc.compression_gain_db = AudioProcessor::kCompressionGainDb;
+    agc.target_level_dbfs = AudioProcessor::kTargetLevelDbfs;
+    agc.analog_gain_controller.enabled = false;
+
+    config.high_pass_filter.enabled = true;
+    return config;
+}
+
+}  // namespace
 
 AudioProcessor::AudioProcessor() = default;
 AudioProcessor::~AudioProcessor() = default;
@@ -13,82 +50,82 @@ AudioProcessor::~AudioProcessor() = default;
 void AudioProcessor::reset(bool echoCancellation, bool gainControl,
                            bool noiseSuppression) noexcept {
     if (m_module) {
-        m_module->Initialize();
+        m_module->apm->Initialize();
         return;
     }
-    webrtc::AudioProcessing* module = nullptr;
-    try {
-        module = webrtc::AudioProcessing::Create();
-    } catch (...) {
-        module = nullptr;  // out of memory inside the module: stay absent
-    }
+    auto module = std::unique_ptr<Module>(new (std::nothrow) Module);
     if (!module) {
         return;
     }
-    m_module.reset(module);
-    // This generation of the module takes rates and channel counts through Initialize
-    // (and from each frame), not through per-setting calls: 32 kHz mono both ways.
-    using AP = webrtc::AudioProcessing;
-    m_module->Initialize(kSampleRate, kSampleRate, kSampleRate, AP::kMono, AP::kMono,
-                         AP::kMono);
+    module->config = initialConfig(echoCancellation, gainControl, noiseSuppression);
+    try {
+        module->apm = webrtc::AudioProcessingBuilder().SetConfig(module->config).Create();
+    } catch (...) {
+        return;  // out of memory inside the module: stay absent
+    }
+    if (!module->apm) {
+        return;
+    }
+    // 32 kHz mono both ways, so that the first block does not re-initialise.
+    const webrtc::ProcessingConfig formats{{blockFormat(), blockFormat(), blockFormat(), blockFormat()}};
+    module->apm->Initialize(formats);
+    m_module = std::move(module);
+}
 
-    webrtc::EchoCancellation* aec = m_module->echo_cancellation();
-    aec->enable_drift_compensation(false);
-    aec->Enable(echoCancellation);
-
-    webrtc::NoiseSuppression* ns = m_module->noise_suppression();
-    ns->set_level(webrtc::NoiseSuppression::kHigh);
-    ns->Enable(noiseSuppression);
-
-    webrtc::GainControl* agc = m_module->gain_control();
-    agc->set_mode(webrtc::GainControl::kAdaptiveDigital);
-    agc->set_compression_gain_db(kCompressionGainDb);
-    agc->set_target_level_dbfs(kTargetLevelDbfs);
-    agc->Enable(gainControl);
-
-    m_module->high_pass_filter()->Enable(true);
+void AudioProcessor::apply() noexcept {
+    try {
+        m_module->apm->ApplyConfig(m_module->config);
+    } catch (...) {
+        // Out of memory while building a component: the module keeps what it had.
+    }
 }
 
 void AudioProcessor::enableEchoCancellation(bool on) noexcept {
     if (m_module) {
-        m_module->echo_cancellation()->Enable(on);
+        m_module->config.echo_canceller.enabled = on;
+        apply();
     }
 }
 
 void AudioProcessor::enableGainControl(bool on) noexcept {
     if (m_module) {
-        m_module->gain_control()->Enable(on);
+        m_module->config.gain_controller1.enabled = on;
+        apply();
     }
 }
 
 void AudioProcessor::enableNoiseSuppression(bool on) noexcept {
     if (m_module) {
-        m_module->noise_suppression()->Enable(on);
+        m_module->config.noise_suppression.enabled = on;
+        apply();
     }
 }
 
-// Results of the module's calls are not examined: a failing block leaves the frame as
-// it was, which is the best there is to send.
-void AudioProcessor::analyzeReverse(webrtc::AudioFrame& frame) noexcept {
+// Results of the module's calls are not examined: a failing block leaves the samples
+// as they were, which is the best there is to send.
+void AudioProcessor::analyzeReverse(int16_t* block) noexcept {
     if (m_module) {
-        m_module->AnalyzeReverseStream(&frame);
+        m_module->apm->ProcessReverseStream(block, blockFormat(), blockFormat(), block);
     }
 }
 
-void AudioProcessor::process(webrtc::AudioFrame& frame, int delayMs) noexcept {
+void AudioProcessor::process(int16_t* block, int delayMs) noexcept {
     if (m_module) {
-        m_module->set_stream_delay_ms(delayMs);
-        m_module->ProcessStream(&frame);
+        m_module->apm->set_stream_delay_ms(delayMs);
+        m_module->apm->ProcessStream(block, blockFormat(), blockFormat(), block);
     }
 }
 
-void prepareBlockFrame(webrtc::AudioFrame& frame) noexcept {
-    frame.samples_per_channel_ = AudioProcessor::kBlockSamples;
-    frame.sample_rate_hz_ = AudioProcessor::kSampleRate;
-    frame.num_channels_ = 1;
-    frame.interleaved_ = true;
-    frame.speech_type_ = webrtc::AudioFrame::kNormalSpeech;
-    frame.vad_activity_ = webrtc::AudioFrame::kVadUnknown;
+AudioProcessor::Components AudioProcessor::components() const noexcept {
+    Components c;
+    if (m_module) {
+        const webrtc::AudioProcessing::Config config = m_module->apm->GetConfig();
+        c.echoCancellation = config.echo_canceller.enabled;
+        c.gainControl = config.gain_controller1.enabled;
+        c.noiseSuppression = config.noise_suppression.enabled;
+        c.highPassFilter = config.high_pass_filter.enabled;
+    }
+    return c;
 }
 
 }  // namespace qel

@@ -1,14 +1,10 @@
 // The voice processing module: echo cancellation, automatic gain control, noise
 // suppression and a high-pass filter on 10-ms blocks of 32 kHz mono audio (WebRTC's
-// audio processing module, the generation that works on AudioFrame objects).
+// audio processing module, the generation configured through AudioProcessing::Config).
 #pragma once
 
+#include <cstdint>
 #include <memory>
-
-namespace webrtc {
-class AudioProcessing;
-class AudioFrame;
-}  // namespace webrtc
 
 namespace qel {
 
@@ -18,6 +14,14 @@ public:
     static constexpr int kBlockSamples = 320;
     static constexpr int kCompressionGainDb = 90;
     static constexpr int kTargetLevelDbfs = 0;
+
+    // The components as the module itself reports them.
+    struct Components {
+        bool echoCancellation = false;
+        bool gainControl = false;
+        bool noiseSuppression = false;
+        bool highPassFilter = false;
+    };
 
     AudioProcessor();
     ~AudioProcessor();
@@ -32,26 +36,25 @@ public:
 
     bool exists() const noexcept { return m_module != nullptr; }
 
-    // Switch one component; the module serialises these against its processing calls
-    // internally, so they may come from a control thread during a call.
+    // Switch one component. Each applies the whole configuration anew, which the
+    // module does between its own processing calls.
     void enableEchoCancellation(bool on) noexcept;
     void enableGainControl(bool on) noexcept;
     void enableNoiseSuppression(bool on) noexcept;
 
     // The far-end block that has just been played, then the near-end block captured
-    // `delayMs` later, processed in place. Both are 320-sample 32 kHz mono frames.
-    void analyzeReverse(webrtc::AudioFrame& frame) noexcept;
-    void process(webrtc::AudioFrame& frame, int delayMs) noexcept;
+    // `delayMs` later, processed in place. Both are 320-sample 32 kHz mono blocks.
+    void analyzeReverse(int16_t* block) noexcept;
+    void process(int16_t* block, int delayMs) noexcept;
 
-    // The module itself, for diagnostics in tests (null when absent).
-    webrtc::AudioProcessing* module() noexcept { return m_module.get(); }
+    // What the module runs with (all false when it is absent); for diagnostics.
+    Components components() const noexcept;
 
 private:
-    std::unique_ptr<webrtc::AudioProcessing> m_module;
-};
+    struct Module;
+    void apply() noexcept;
 
-// Fills the format fields of `frame` for one processing block (320 samples, 32 kHz,
-// mono); the samples themselves are the caller's.
-void prepareBlockFrame(webrtc::AudioFrame& frame) noexcept;
+    std::unique_ptr<Module> m_module;
+};
 
 }  // namespace qel

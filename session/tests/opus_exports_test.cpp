@@ -1,6 +1,5 @@
 // The codec entry points that qel exports under the Opus library's own names, found and
 // called the way a host does: by name in the loaded qel library.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #define CUSTOM_MODES 1
@@ -31,10 +30,7 @@ Function qelEntry(Function, const char* name) {
     void* address = qelLibrary().symbol(name);
     EXPECT_NE(address, nullptr) << name;
     if (address != nullptr) {
-        Dl_info info{};
-        EXPECT_NE(dladdr(address, &info), 0) << name;
-        EXPECT_NE(std::string(info.dli_fname ? info.dli_fname : "").find("libqel"), std::string::npos)
-            << name << " resolves into " << (info.dli_fname ? info.dli_fname : "?");
+        EXPECT_TRUE(qelLibrary().contains(address)) << name << " resolves outside qel";
     }
     return reinterpret_cast<Function>(address);
 }
@@ -57,18 +53,23 @@ double tonePower(const std::vector<float>& samples, double f) {
 }
 
 TEST(QelOpusExports, TextsAreTheOpusLibrarysOwn) {
+    const auto version = QEL_ENTRY(opus_get_version_string);
+    const auto strerror = QEL_ENTRY(opus_strerror);
+    ASSERT_NE(version, nullptr);
+    ASSERT_NE(strerror, nullptr);
+#if defined(_WIN32)
+    // The library is linked into qel.dll, built from the 1.3.1 source.
+    EXPECT_EQ(std::string(version()).rfind("libopus 1.3.1", 0), 0u) << version();
+#else
+    // qel forwards to the system's library and answers its texts.
     platform::DynamicLibrary opusLibrary = platform::DynamicLibrary::open("libopus.so.0");
     ASSERT_TRUE(opusLibrary);
     const auto opusVersion =
         reinterpret_cast<decltype(&::opus_get_version_string)>(opusLibrary.symbol("opus_get_version_string"));
     ASSERT_NE(opusVersion, nullptr);
-
-    const auto version = QEL_ENTRY(opus_get_version_string);
-    const auto strerror = QEL_ENTRY(opus_strerror);
-    ASSERT_NE(version, nullptr);
-    ASSERT_NE(strerror, nullptr);
     EXPECT_NE(reinterpret_cast<void*>(version), reinterpret_cast<void*>(opusVersion));
     EXPECT_STREQ(version(), opusVersion());
+#endif
     EXPECT_EQ(std::strncmp(version(), "libopus", 7), 0) << version();
     EXPECT_STREQ(strerror(OPUS_BAD_ARG), "invalid argument");
     EXPECT_STREQ(strerror(OPUS_OK), "success");

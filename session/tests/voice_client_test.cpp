@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/clock.h"
 #include "session/voice_client.h"
 
 namespace session {
@@ -227,7 +228,13 @@ TEST_F(VoiceClientTest, ANinthRequestFindsNoSlot) {
 
 TEST_F(VoiceClientTest, ARequestIsRefusedWhileAnotherHolderKeepsTheLock) {
     ASSERT_TRUE(client->lock().tryAcquire(kLockPoll));
+    const uint32_t start = platform::nowMs();
     EXPECT_FALSE(client->announce());
+    const uint32_t waited = platform::nowMs() - start;
+    // 20 attempts 1 ms apart. With the system's default timer period (15.6 ms on
+    // Windows) the 19 sleeps would take about 300 ms: a client keeps sleeps fine.
+    EXPECT_GE(waited, 19u);
+    EXPECT_LT(waited, 150u);
     EXPECT_FALSE(client->setName("x"));
     EXPECT_EQ(client->state(), E_QELCS_IDLE);
     EXPECT_EQ(client->requests().front(), nullptr);

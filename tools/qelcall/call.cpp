@@ -1,21 +1,13 @@
 #include "tools/qelcall/call.h"
 
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/select.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <thread>
 
-#include "platform/unique_fd.h"
+#include "platform/tcp_stream.h"
+#include "platform/udp_socket.h"
 
 namespace qelcall {
 namespace {
@@ -29,38 +21,23 @@ const char* eventName(int code) {
     return code >= 0 && code <= 8 ? names[code] : "unknown";
 }
 
-using Socket = platform::UniqueFd;
-
-// Connects a socket of `type` to host:port and makes it non-blocking. The TCP connect
-// itself blocks (loopback or a near server: the call cannot start without it).
-Socket connectTo(const std::string& host, uint16_t port, int type, std::string& error) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = type;
-    addrinfo* list = nullptr;
+// A UDP socket connected to address:port, non-blocking; closed when that fails.
+platform::UdpSocket connectUdp(const std::string& address, uint16_t port, std::string& error) {
+    platform::DatagramAddresses candidates;
     const std::string service = std::to_string(port);
-    if (const int rc = getaddrinfo(host.c_str(), service.c_str(), &hints, &list); rc != 0) {
-        error = "cannot resolve " + host + ": " + gai_strerror(rc);
+    if (const int rc = platform::DatagramAddresses::resolve(address.c_str(), service.c_str(), candidates);
+        rc != 0) {
+        error = "cannot resolve " + address + ": " + platform::DatagramAddresses::errorText(rc);
         return {};
     }
-    Socket result;
-    for (addrinfo* a = list; a != nullptr; a = a->ai_next) {
-        Socket s(::socket(a->ai_family, a->ai_socktype, a->ai_protocol));
-        if (s.get() < 0 || ::connect(s.get(), a->ai_addr, a->ai_addrlen) != 0) {
-            error = std::string("cannot connect to ") + host + ":" + service + ": " + std::strerror(errno);
-            continue;
+    for (size_t i = 0; i < candidates.size(); ++i) {
+        platform::UdpSocket socket;
+        if (socket.create(candidates[i]) && socket.connect(candidates[i]) && socket.setNonBlocking()) {
+            return socket;
         }
-        ::fcntl(s.get(), F_SETFL, ::fcntl(s.get(), F_GETFL) | O_NONBLOCK);
-        if (type == SOCK_STREAM) {
-            const int one = 1;
-            ::setsockopt(s.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        }
-        result = std::move(s);
-        error.clear();
-        break;
+        error = "cannot connect to " + address + ":" + service + ": " + platform::UdpSocket::lastErrorText();
     }
-    freeaddrinfo(list);
-    return result;
+    return {};
 }
 
 class CallRun {
@@ -76,8 +53,8 @@ private:
     void audioThread();
     void handle(const PollEvent& event);
     void drainLog();
-    bool readSocket(int fd, bool viaUdp);
-    bool sendAll(int fd, const uint8_t* data, int length);
+    bool readTcp();
+    void readUdp();
     void fail(const std::string& reason);
     double elapsed() const { return std::chrono::duration<double>(Clock::now() - m_start).count(); }
 
@@ -88,8 +65,8 @@ private:
     CallStatistics& m_stats;
     const Clock::time_point m_start;
     QelClient* m_client = nullptr;
-    Socket m_tcp;
-    Socket m_udp;
+    platform::TcpStream m_tcp;
+    platform::UdpSocket m_udp;
     std::atomic<bool> m_inCall{false};
     std::atomic<bool> m_connected{false};
     std::atomic<bool> m_callStop{false};
@@ -116,44 +93,39 @@ void CallRun::drainLog() {
     }
 }
 
-bool CallRun::sendAll(int fd, const uint8_t* data, int length) {
-    int sent = 0;
-    while (sent < length) {
-        const ssize_t n = ::send(fd, data + sent, static_cast<size_t>(length - sent), MSG_NOSIGNAL);
-        if (n > 0) {
-            sent += static_cast<int>(n);
-        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            // <poll.h> is not included here: qel_api.h declares the library's poll.
-            fd_set writable;
-            FD_ZERO(&writable);
-            FD_SET(fd, &writable);
-            timeval wait{0, 100'000};
-            ::select(fd + 1, nullptr, &writable, nullptr, &wait);
-        } else if (n < 0 && errno != EINTR) {
+// Hands everything waiting on the TCP connection to the session; false when the call
+// must end.
+bool CallRun::readTcp() {
+    uint8_t buffer[8196];
+    for (;;) {
+        size_t n = 0;
+        switch (m_tcp.receive(buffer, sizeof buffer, n)) {
+        case platform::TcpStream::Status::ok:
+            ++m_stats.tcpReceived;
+            m_stats.bytesReceived += n;
+            m_qel.recvPacket(m_client, buffer, static_cast<int>(n), 0);
+            break;
+        case platform::TcpStream::Status::wouldBlock:
+            return true;
+        case platform::TcpStream::Status::closed:
+            fail("the server closed the TCP connection");
+            return false;
+        case platform::TcpStream::Status::failed:
+            fail("TCP read error: " + platform::UdpSocket::lastErrorText());
             return false;
         }
     }
-    return true;
 }
 
-// Hands everything waiting on the socket to the session; false when the call must end.
-bool CallRun::readSocket(int fd, bool viaUdp) {
+// Hands every waiting datagram to the session. A read error (the server's port not
+// reachable) only ends this round: network detection falls back to TCP by itself.
+void CallRun::readUdp() {
     uint8_t buffer[8196];
-    for (;;) {
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n > 0) {
-            (viaUdp ? m_stats.udpReceived : m_stats.tcpReceived) += 1;
-            m_stats.bytesReceived += static_cast<uint64_t>(n);
-            m_qel.recvPacket(m_client, buffer, static_cast<int>(n), viaUdp ? 1 : 0);
-        } else if (n == 0 && !viaUdp) {
-            fail("the server closed the TCP connection");
-            return false;
-        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            return true;
-        } else if (n < 0 && errno != EINTR && !(viaUdp && errno == ECONNREFUSED)) {
-            fail(std::string(viaUdp ? "UDP" : "TCP") + " read error: " + std::strerror(errno));
-            return false;
-        }
+    size_t n = 0;
+    while (m_udp.receive(buffer, sizeof buffer, n) == platform::UdpSocket::Status::ok) {
+        ++m_stats.udpReceived;
+        m_stats.bytesReceived += n;
+        m_qel.recvPacket(m_client, buffer, static_cast<int>(n), 1);
     }
 }
 
@@ -173,8 +145,8 @@ void CallRun::handle(const PollEvent& event) {
         const auto port = static_cast<uint16_t>(d[4] | d[5] << 8);
         std::printf(" %s:%u\n", address.c_str(), port);
         std::string error;
-        m_udp = connectTo(address, port, SOCK_DGRAM, error);
-        if (m_udp.get() < 0) {
+        m_udp = connectUdp(address, port, error);
+        if (!m_udp.isOpen()) {
             std::printf("  UDP socket: %s (detection falls back to TCP)\n", error.c_str());
         }
         return;
@@ -201,7 +173,7 @@ void CallRun::handle(const PollEvent& event) {
     }
     case E_QELEV_SEND_UDP:
         if (m_options.verbose) std::printf("\n");
-        if (m_udp.get() >= 0 && sendAll(m_udp.get(), event.data, event.length)) {
+        if (m_udp.isOpen() && m_udp.send(event.data, static_cast<size_t>(event.length))) {
             ++m_stats.udpSent;
             m_stats.bytesSent += static_cast<uint64_t>(event.length);
         } else if (++m_stats.udpSendFailures > 250) {
@@ -210,8 +182,8 @@ void CallRun::handle(const PollEvent& event) {
         return;
     case E_QELEV_SEND_TCP:
         if (m_options.verbose) std::printf("\n");
-        if (!sendAll(m_tcp.get(), event.data, event.length)) {
-            fail(std::string("TCP send error: ") + std::strerror(errno));
+        if (!m_tcp.sendAll(event.data, static_cast<size_t>(event.length))) {
+            fail("TCP send error: " + platform::UdpSocket::lastErrorText());
         }
         ++m_stats.tcpSent;
         m_stats.bytesSent += static_cast<uint64_t>(event.length);
@@ -233,8 +205,11 @@ void CallRun::handle(const PollEvent& event) {
 void CallRun::callThread() {
     m_qel.announce(m_client);
     while (!m_callStop) {
-        if (!readSocket(m_tcp.get(), false) || (m_udp.get() >= 0 && !readSocket(m_udp.get(), true))) {
+        if (!readTcp()) {
             break;
+        }
+        if (m_udp.isOpen()) {
+            readUdp();
         }
         PollEvent event{};
         while (m_qel.poll(m_client, &event) != 0) {
@@ -290,8 +265,8 @@ std::string CallRun::run(const std::atomic<bool>& stop) {
         return "audioSetup refused 48000 Hz / 512 frames";
     }
     std::string error;
-    m_tcp = connectTo(m_options.host, m_options.port, SOCK_STREAM, error);
-    if (m_tcp.get() < 0) {
+    m_tcp = platform::TcpStream::connect(m_options.host, m_options.port, error);
+    if (!m_tcp.isOpen()) {
         m_qel.freeClient(m_client);
         return error;
     }

@@ -1,14 +1,13 @@
 // qelcall: a headless call through the session library, for tests, demos and anyone
 // developing against a voice server. See --help.
-#include <signal.h>
-#include <unistd.h>
-
 #include <atomic>
+#include <csignal>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "platform/dynamic_library.h"
 #include "tools/qelcall/call.h"
 #include "tools/qelcall/latency.h"
 
@@ -28,21 +27,15 @@ const char kUsage[] =
     "                      (default: silence)\n"
     "  --out FILE          what the call heard, 16-bit mono WAV at 48000 Hz\n"
     "  --seconds N         how long to hold the call once connected (default 5)\n"
-    "  --qel PATH          the session library (default native/libqel.so next to qelcall)\n"
+    "  --qel PATH          the session library (default native/libqel.so, native\\qel.dll on\n"
+    "                      Windows, next to qelcall)\n"
     "  --no-aec            switch echo cancellation off\n"
     "  --latency           report the delay from the first click of the microphone to\n"
     "                      the first click heard\n"
     "  --verbose           print the library's log and every packet event\n";
 
 std::string defaultLibraryPath() {
-    char self[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-    std::string dir = ".";
-    if (n > 0) {
-        dir.assign(self, static_cast<size_t>(n));
-        dir = dir.substr(0, dir.find_last_of('/'));
-    }
-    return dir + "/native/libqel.so";
+    return platform::besideExecutable("native/" + platform::sharedLibraryFileName("qel"));
 }
 
 int usageError(const std::string& message) {
@@ -137,10 +130,8 @@ int main(int argc, char** argv) {
     std::printf("qelcall: %s, calling %s service %s\n", library.api().version(), server.c_str(),
                 options.service.c_str());
 
-    struct sigaction sa{};
-    sa.sa_handler = onSignal;
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
 
     qelcall::MonoAudio heard;
     qelcall::CallStatistics stats;

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <vector>
 
-#include <webrtc/modules/audio_processing/include/audio_processing.h>
 
 #include "audio_test_support.h"
 #include "platform/clock.h"
@@ -83,15 +82,16 @@ TEST_F(VoiceAudioTest, FlagsStartOnAndSwitchTheModule) {
     EXPECT_EQ(log.count("setAGC(false)"), 1);
     EXPECT_EQ(log.count("setNoiseSup(true)"), 1);
 
-    ASSERT_NE(audio.processor().module(), nullptr);
-    EXPECT_FALSE(audio.processor().module()->echo_cancellation()->is_enabled());
-    EXPECT_FALSE(audio.processor().module()->gain_control()->is_enabled());
-    EXPECT_TRUE(audio.processor().module()->noise_suppression()->is_enabled());
-    EXPECT_TRUE(audio.processor().module()->high_pass_filter()->is_enabled());
+    ASSERT_TRUE(audio.processor().exists());
+    const qel::AudioProcessor::Components on = audio.processor().components();
+    EXPECT_FALSE(on.echoCancellation);
+    EXPECT_FALSE(on.gainControl);
+    EXPECT_TRUE(on.noiseSuppression);
+    EXPECT_TRUE(on.highPassFilter);
     // Flags survive a reset.
     audio.reset();
     EXPECT_EQ(audio.getFlag(1), 0);
-    EXPECT_FALSE(audio.processor().module()->echo_cancellation()->is_enabled());
+    EXPECT_FALSE(audio.processor().components().echoCancellation);
 }
 
 TEST_F(VoiceAudioTest, ClosedGateGivesSilenceAndQueuesNoCapture) {
