@@ -6,6 +6,7 @@
 #
 # NAMES holds one name a line; a module-definition file's LIBRARY and EXPORTS lines
 # are passed over.
+cmake_minimum_required(VERSION 3.25)
 file(STRINGS "${NAMES}" expected REGEX "^[ \t]*[A-Za-z_][A-Za-z0-9_@]*[ \t]*$")
 list(TRANSFORM expected STRIP)
 list(REMOVE_ITEM expected EXPORTS)
