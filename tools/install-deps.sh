@@ -13,8 +13,27 @@ packages="
     g++-mingw-w64-i686 mingw-w64-i686-dev g++-mingw-w64-x86-64 mingw-w64-x86-64-dev
     binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
     wine wine64 wine32:i386 xvfb xauth x11-utils
-    espeak-ng sox python3
+    espeak-ng sox python3 xz-utils dpkg-dev
 "
+
+# Source packages of the voice libraries (tools/voice-deps.sh) come through deb-src.
+src_list=/etc/apt/sources.list.d/zephra-sources.sources
+if [ ! -f "$src_list" ] && [ "$(id -u)" = 0 ]; then
+    cat >"$src_list" <<'SRC'
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: bookworm bookworm-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+
+Types: deb-src
+URIs: http://deb.debian.org/debian-security
+Suites: bookworm-security
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SRC
+    apt-get update -q
+fi
 
 missing=""
 for p in $packages; do
