@@ -26,7 +26,7 @@ public:
     FineSleepScope& operator=(const FineSleepScope&) = delete;
 
 private:
-    bool m_active = false;
+    [[maybe_unused]] bool m_active = false;  // read only where the period is changed
 };
 
 // True when `deadline` (a reading of nowMs) has been reached at `now`, across a wrap.
