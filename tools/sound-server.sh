@@ -1,12 +1,17 @@
 #!/bin/sh
-# sound-server.sh start|stop DIR
+# sound-server.sh start|stop DIR [NAME]
 # A real, clocked sound device on a machine without a sound card: JACK's dummy driver
 # at 48 kHz with 512-frame periods, reached through ALSA's jack plugin. start writes
 # DIR/.asoundrc (default PCM = the JACK ports behind a plug) and prints the variables
-# a program needs to see it:  eval "$(tools/sound-server.sh start DIR)"
+# a program needs to see it:  eval "$(tools/sound-server.sh start DIR [NAME])"
+# NAME is the JACK server's name (default: JACK's "default"); a server of its own name
+# is private: programs reach it only with the JACK_DEFAULT_SERVER that start prints, so
+# test runs side by side neither share nor stop each other's server.
 set -eu
 cmd="$1"
 dir="$(mkdir -p "$2" && cd "$2" && pwd)"
+name="${3:-default}"
+export JACK_DEFAULT_SERVER="$name"
 
 stop() {
     if [ -f "$dir/jackd.pid" ]; then
@@ -27,7 +32,7 @@ pcm.jackpcm {
 pcm.!default { type plug slave.pcm "jackpcm" }
 CONF
     export JACK_NO_AUDIO_RESERVATION=1
-    jackd --no-realtime -d dummy -r 48000 -p 512 -C 2 -P 2 >"$dir/jackd.log" 2>&1 &
+    jackd --no-realtime -n "$name" -d dummy -r 48000 -p 512 -C 2 -P 2 >"$dir/jackd.log" 2>&1 &
     echo $! >"$dir/jackd.pid"
     i=0
     until jack_lsp >/dev/null 2>&1; do
@@ -39,7 +44,7 @@ CONF
         fi
         sleep 0.1
     done
-    echo "export HOME='$dir'"
+    echo "export HOME='$dir' JACK_DEFAULT_SERVER='$name'"
     ;;
 stop)
     stop
