@@ -89,7 +89,7 @@ sample() {
 
 # summary NAME TABLE: first, last, and the slopes fitted from 60 s on.
 summary() {
-    awk -v name="$1" 'NR == 1 { next }
+    awk -v name="$1" 'BEGIN { n = 0 } NR == 1 { next }
         { t[n] = $1; for (c = 2; c <= 5; c++) v[n, c] = $c; n++ }
         END {
             if (n == 0) { print name ": no samples"; exit }

@@ -12,6 +12,8 @@ if(NOT ZEPHRA_WIN32)
     pkg_check_modules(WEBRTC_APM REQUIRED IMPORTED_TARGET webrtc-audio-processing)
     pkg_check_modules(SPEEXDSP REQUIRED IMPORTED_TARGET speexdsp)
     pkg_check_modules(PORTAUDIO REQUIRED IMPORTED_TARGET portaudio-2.0)
+    # Only to keep PortAudio's JACK host API out of the engine (engine/portaudio_api.cpp).
+    pkg_check_modules(JACK REQUIRED IMPORTED_TARGET jack)
     find_path(RESAMPLE_INCLUDE_DIR libresample.h REQUIRED)
     find_library(RESAMPLE_LIBRARY resample REQUIRED)
     add_library(zephra_resample UNKNOWN IMPORTED)

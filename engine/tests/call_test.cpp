@@ -194,7 +194,8 @@ TEST_F(CallTest, FailedTcpSendFailsTheCall) {
 TEST_F(CallTest, EndBeforeTheConnectionOnlyLogs) {
     testing::SilentServer server;
     ASSERT_EQ(start(server.port()), Result::ok);
-    platform::sleepMs(100);
+    // The call thread has the connection and is announcing to a server that never answers.
+    ASSERT_TRUE(eventually([&] { return host->packetsSent() >= 1; }));
     engine.call.end();
     EXPECT_TRUE(logged("Attempting to end call when no call is in progress"));
     const std::shared_ptr<TcpTestHost> first = host;
