@@ -144,7 +144,10 @@ soak_engine() {
     eval "$("$root/tools/sound-server.sh" start "$out/sound" "soak-$$")"
     start_server "$dir/server.log"
     echo "=== engine: $minutes min, reference Java host through echo on port $port (${impairment[*]})"
-    (cd "$build/stage" && exec java -Djava.library.path=. -Djava.util.logging.config.file=/dev/null \
+    # A fixed Java heap, touched in full at start: its growth up to the collector's limit
+    # would otherwise hide what the engine itself does to the resident memory.
+    (cd "$build/stage" && exec java -Xms64m -Xmx64m -XX:+AlwaysPreTouch \
+        -Djava.library.path=. -Djava.util.logging.config.file=/dev/null \
         -cp "$build/java/tallix_java.jar" com.zephra.tallix.host.ReferenceHost \
         127.0.0.1 "$port" echo 1234 $((minutes * 60)) >"$dir/host.log" 2>"$dir/host.err") &
     local host=$!

@@ -6,10 +6,11 @@
 
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -26,39 +27,45 @@ using testing::eventually;
 using testing::ServerProcess;
 using testing::TcpTestHost;
 
+// The sound server as this test's own child process: killed, it is reaped here, so no
+// dead server lingers as a zombie that JACK would still count among its servers.
 class PrivateSoundServer {
   public:
     PrivateSoundServer()
         : m_dir("/tmp/tallix-sound-fault-" + std::to_string(getpid())),
           m_name("tallix-fault-" + std::to_string(getpid())) {}
-    ~PrivateSoundServer() { run("stop"); }
+    ~PrivateSoundServer() {
+        kill();
+        std::filesystem::remove_all(m_dir);
+    }
 
-    // Starts the server and points this process at it.
+    // Starts the server, points this process at it and waits until it answers.
     bool start() {
-        if (!run("start")) {
-            return false;
-        }
+        std::filesystem::create_directories(m_dir);
         setenv("HOME", m_dir.c_str(), 1);
         setenv("JACK_DEFAULT_SERVER", m_name.c_str(), 1);
-        return true;
+        m_pid = fork();
+        if (m_pid == 0) {
+            execl("/bin/sh", "sh", SOUND_SERVER_SCRIPT, "run", m_dir.c_str(), m_name.c_str(),
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        return m_pid > 0 && eventually([] { return std::system("jack_lsp >/dev/null 2>&1") == 0; },
+                                       20000);
     }
-    // SIGKILL to the JACK process, as a crash of the sound server would be.
+    // SIGKILL, as a crash of the sound server would be, and reaping.
     void kill() {
-        pid_t pid = 0;
-        std::ifstream(m_dir + "/jackd.pid") >> pid;
-        if (pid > 0) {
-            ::kill(pid, SIGKILL);
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+            m_pid = -1;
         }
     }
 
   private:
-    bool run(const char* command) {
-        const std::string line = std::string("sh '") + SOUND_SERVER_SCRIPT + "' " + command + " '" +
-                                 m_dir + "' '" + m_name + "' >/dev/null";
-        return std::system(line.c_str()) == 0;
-    }
     std::string m_dir;
     std::string m_name;
+    pid_t m_pid = -1;
 };
 
 // Audio callbacks seen by the session library, to tell when the stream runs.
