@@ -139,14 +139,15 @@ soak_qelcall() {
 soak_engine() {
     local minutes=$1 dir="$out/engine"
     mkdir -p "$dir"
-    # A sound server of this run's own (its own JACK server name), so nothing else on
-    # the machine shares or stops it.
-    eval "$("$root/tools/sound-server.sh" start "$out/sound" "soak-$$")"
+    # A sound server of the soak's own JACK server name, so nothing else on the machine
+    # shares or stops it (one fixed name: JACK's registry of servers is small).
+    eval "$("$root/tools/sound-server.sh" start "$out/sound" zephra-soak)"
     start_server "$dir/server.log"
     echo "=== engine: $minutes min, reference Java host through echo on port $port (${impairment[*]})"
     # A fixed Java heap, touched in full at start: its growth up to the collector's limit
     # would otherwise hide what the engine itself does to the resident memory.
-    (cd "$build/stage" && exec java -Xms64m -Xmx64m -XX:+AlwaysPreTouch \
+    # shellcheck disable=SC2086 # SOAK_JAVA_OPTS: more JVM options, word-split on purpose
+    (cd "$build/stage" && exec java -Xms64m -Xmx64m -XX:+AlwaysPreTouch ${SOAK_JAVA_OPTS:-} \
         -Djava.library.path=. -Djava.util.logging.config.file=/dev/null \
         -cp "$build/java/tallix_java.jar" com.zephra.tallix.host.ReferenceHost \
         127.0.0.1 "$port" echo 1234 $((minutes * 60)) >"$dir/host.log" 2>"$dir/host.err") &

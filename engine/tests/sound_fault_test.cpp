@@ -27,13 +27,15 @@ using testing::eventually;
 using testing::ServerProcess;
 using testing::TcpTestHost;
 
-// The sound server as this test's own child process: killed, it is reaped here, so no
-// dead server lingers as a zombie that JACK would still count among its servers.
+// The sound server as this test's own child process, killed and reaped here. Its name is
+// fixed for the build tree: JACK keeps a killed server's entry in its registry of (a few)
+// servers until a server of the same name starts again, so a new name per run would
+// use them all up.
 class PrivateSoundServer {
   public:
     PrivateSoundServer()
         : m_dir("/tmp/tallix-sound-fault-" + std::to_string(getpid())),
-          m_name("tallix-fault-" + std::to_string(getpid())) {}
+          m_name(SOUND_FAULT_SERVER_NAME) {}
     ~PrivateSoundServer() {
         kill();
         std::filesystem::remove_all(m_dir);
