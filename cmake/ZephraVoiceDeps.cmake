@@ -59,6 +59,8 @@ else()
     target_link_libraries(zephra_speexdsp INTERFACE PkgConfig::SPEEXDSP)
 
     pkg_check_modules(PORTAUDIO REQUIRED IMPORTED_TARGET portaudio-2.0)
+    # Only to keep PortAudio's JACK host API out of the engine (engine/portaudio_api.cpp).
+    pkg_check_modules(JACK REQUIRED IMPORTED_TARGET jack)
     find_path(RESAMPLE_INCLUDE_DIR libresample.h REQUIRED)
     find_library(RESAMPLE_LIBRARY resample REQUIRED)
     add_library(zephra_resample UNKNOWN IMPORTED)

@@ -1,23 +1,35 @@
 #!/bin/sh
-# sound-server.sh start|stop DIR
+# sound-server.sh start|stop|run DIR [NAME]
 # A real, clocked sound device on a machine without a sound card: JACK's dummy driver
 # at 48 kHz with 512-frame periods, reached through ALSA's jack plugin. start writes
 # DIR/.asoundrc (default PCM = the JACK ports behind a plug) and prints the variables
-# a program needs to see it:  eval "$(tools/sound-server.sh start DIR)"
+# a program needs to see it:  eval "$(tools/sound-server.sh start DIR [NAME])"
+# NAME is the JACK server's name (default: JACK's "default"); a server of its own name
+# is private: programs reach it only with the JACK_DEFAULT_SERVER that start prints, so
+# test runs side by side neither share nor stop each other's server. run writes the
+# configuration and becomes the server itself (for a caller that kills and reaps it).
 set -eu
 cmd="$1"
 dir="$(mkdir -p "$2" && cd "$2" && pwd)"
+name="${3:-default}"
+export JACK_DEFAULT_SERVER="$name"
 
 stop() {
     if [ -f "$dir/jackd.pid" ]; then
-        kill "$(cat "$dir/jackd.pid")" 2>/dev/null || true
+        pid="$(cat "$dir/jackd.pid")"
+        kill "$pid" 2>/dev/null || true
+        # Gone before the next start of the same name, which would find it still active.
+        i=0
+        while kill -0 "$pid" 2>/dev/null && [ $i -lt 50 ]; do
+            sleep 0.1
+            i=$((i + 1))
+        done
+        kill -9 "$pid" 2>/dev/null || true
         rm -f "$dir/jackd.pid"
     fi
 }
 
-case "$cmd" in
-start)
-    stop
+configure() {
     cat >"$dir/.asoundrc" <<'CONF'
 pcm.jackpcm {
     type jack
@@ -27,7 +39,13 @@ pcm.jackpcm {
 pcm.!default { type plug slave.pcm "jackpcm" }
 CONF
     export JACK_NO_AUDIO_RESERVATION=1
-    jackd --no-realtime -d dummy -r 48000 -p 512 -C 2 -P 2 >"$dir/jackd.log" 2>&1 &
+}
+
+case "$cmd" in
+start)
+    stop
+    configure
+    jackd --no-realtime -n "$name" -d dummy -r 48000 -p 512 -C 2 -P 2 >"$dir/jackd.log" 2>&1 &
     echo $! >"$dir/jackd.pid"
     i=0
     until jack_lsp >/dev/null 2>&1; do
@@ -39,13 +57,17 @@ CONF
         fi
         sleep 0.1
     done
-    echo "export HOME='$dir'"
+    echo "export HOME='$dir' JACK_DEFAULT_SERVER='$name'"
     ;;
 stop)
     stop
     ;;
+run)
+    configure
+    exec jackd --no-realtime -n "$name" -d dummy -r 48000 -p 512 -C 2 -P 2 >"$dir/jackd.log" 2>&1
+    ;;
 *)
-    echo "usage: sound-server.sh start|stop DIR" >&2
+    echo "usage: sound-server.sh start|stop|run DIR [NAME]" >&2
     exit 2
     ;;
 esac

@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "engine/engine.h"
 #include "engine/tests/server_process.h"
@@ -192,7 +194,8 @@ TEST_F(CallTest, FailedTcpSendFailsTheCall) {
 TEST_F(CallTest, EndBeforeTheConnectionOnlyLogs) {
     testing::SilentServer server;
     ASSERT_EQ(start(server.port()), Result::ok);
-    platform::sleepMs(100);
+    // The call thread has the connection and is announcing to a server that never answers.
+    ASSERT_TRUE(eventually([&] { return host->packetsSent() >= 1; }));
     engine.call.end();
     EXPECT_TRUE(logged("Attempting to end call when no call is in progress"));
     const std::shared_ptr<TcpTestHost> first = host;
@@ -200,6 +203,38 @@ TEST_F(CallTest, EndBeforeTheConnectionOnlyLogs) {
     host = first;
     EXPECT_EQ(host->nextEvent(kConnectMs), "failed 1234: Received error from QEL");
     EXPECT_EQ(host->events().size(), 1u);
+}
+
+// The server killed outright in the middle of a connected call, over UDP and over TCP.
+// Nothing hangs: _endCall returns at once and the call thread is gone within a second.
+TEST_F(CallTest, KilledServerNeitherHangsNorCrashes) {
+    for (const bool tcp : {false, true}) {
+        SCOPED_TRACE(tcp ? "TCP" : "UDP");
+        ServerProcess server(tcp ? std::vector<std::string>{"--ignore-udp"}
+                                 : std::vector<std::string>{});
+        ASSERT_TRUE(server.running());
+        ASSERT_EQ(start(server), Result::ok);
+        ASSERT_EQ(host->nextEvent(15000), "started 1234");
+        server.kill();
+        // Over UDP nothing tells the session that the server is gone (the host's TCP
+        // reader only sees the stream end, the datagrams go unanswered, and a connected
+        // session has no timer): the call stays up until the host ends it. Over TCP the
+        // next packet the host cannot send fails the call.
+        const std::string told = host->nextEvent(3000);
+        EXPECT_EQ(told, tcp ? "failed 1234: Error sending TCP packet" : "");
+        EXPECT_EQ(engine.call.inProgress(), !tcp);
+        const uint32_t before = platform::nowMs();
+        engine.call.end();
+        EXPECT_LT(platform::nowMs() - before, 1000u);
+        EXPECT_TRUE(engine.call.waitIdle(1000));
+        const std::vector<std::string> expected =
+            tcp ? std::vector<std::string>{"started 1234", "failed 1234: Error sending TCP packet"}
+                : std::vector<std::string>{"started 1234", "ended 1234"};
+        EXPECT_EQ(host->events(), expected);
+        EXPECT_TRUE(host->threadEnded());
+        EXPECT_FALSE(engine.call.inProgress());
+        EXPECT_FALSE(engine.streams.callOpen());
+    }
 }
 
 TEST_F(CallTest, OversizedTcpPacketIsRefused) {

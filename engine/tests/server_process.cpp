@@ -49,8 +49,16 @@ ServerProcess::ServerProcess(const std::vector<std::string>& args) {
 
 ServerProcess::~ServerProcess() {
     if (m_pid > 0) {
-        kill(m_pid, SIGTERM);
+        ::kill(m_pid, SIGTERM);
         waitpid(m_pid, nullptr, 0);
+    }
+}
+
+void ServerProcess::kill() {
+    if (m_pid > 0) {
+        ::kill(m_pid, SIGKILL);
+        waitpid(m_pid, nullptr, 0);
+        m_pid = -1;
     }
 }
 

@@ -17,6 +17,8 @@ class ServerProcess {
     ServerProcess& operator=(const ServerProcess&) = delete;
 
     bool running() const { return m_tcpPort != 0; }
+    // Kills the server outright (SIGKILL), as a crash would, and reaps it.
+    void kill();
     unsigned tcpPort() const { return m_tcpPort; }
     unsigned udpPort() const { return m_udpPort; }
 

@@ -140,8 +140,17 @@ TEST_F(SoundPlayerTest, StopMeetingTheClipsEndReleasesItOnce) {
         end.join();
         EXPECT_FALSE(sounds.soundPlaying());
     }
-    platform::sleepMs(20);
-    EXPECT_EQ(pa.references, 0);
+    // A last one-shot clip that only the clean-up thread frees: that thread handles its
+    // wake-ups in order, so once it has freed this one it has dealt with every earlier
+    // end, and a stray second release would show in the count.
+    ASSERT_EQ(play(nullptr, 64, 48000, false), Result::ok);
+    EXPECT_EQ(pump(128), paComplete);
+    pa.finish();
+    EXPECT_TRUE(eventually([&] { return !sounds.soundPlaying(); }));
+    {
+        std::lock_guard lock(slots.mutex);  // the clean-up thread's writes happen under it
+        EXPECT_EQ(pa.references, 0);
+    }
     EXPECT_FALSE(log.contains("Error shutting down PortAudio"));
     EXPECT_EQ(sounds.stopSound(), Result::ok);  // nothing playing: nothing to do
 }

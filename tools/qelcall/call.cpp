@@ -42,7 +42,7 @@ platform::UdpSocket connectUdp(const std::string& address, uint16_t port, std::s
 
 class CallRun {
 public:
-    CallRun(const QelEntryPoints& qel, const CallOptions& o, const MonoAudio& mic, MonoAudio& heard,
+    CallRun(const QelEntryPoints& qel, const CallOptions& o, const MonoAudio& mic, WavWriter& heard,
             CallStatistics& stats)
         : m_qel(qel), m_options(o), m_mic(mic), m_heard(heard), m_stats(stats), m_start(Clock::now()) {}
 
@@ -61,7 +61,7 @@ private:
     const QelEntryPoints& m_qel;
     const CallOptions& m_options;
     const MonoAudio& m_mic;
-    MonoAudio& m_heard;
+    WavWriter& m_heard;
     CallStatistics& m_stats;
     const Clock::time_point m_start;
     QelClient* m_client = nullptr;
@@ -247,7 +247,7 @@ void CallRun::audioThread() {
         const float* inputs[] = {in.data()};
         float* outputs[] = {out.data()};
         m_qel.audioIO(m_client, inputs, 1, 1.0f, outputs, 1, 1.0f);
-        m_heard.samples.insert(m_heard.samples.end(), out.begin(), out.end());
+        m_heard.push(out.data(), out.size());
         ++m_stats.audioBuffers;
     }
 }
@@ -270,7 +270,6 @@ std::string CallRun::run(const std::atomic<bool>& stop) {
         m_qel.freeClient(m_client);
         return error;
     }
-    m_heard.rate = kDeviceRate;
     std::thread audio([this] { audioThread(); });
     std::thread call([this] { callThread(); });
 
@@ -315,7 +314,7 @@ std::string CallRun::run(const std::atomic<bool>& stop) {
 }  // namespace
 
 std::string runCall(const QelEntryPoints& qel, const CallOptions& options, const MonoAudio& mic,
-                    MonoAudio& heard, CallStatistics& stats, const std::atomic<bool>& stop) {
+                    WavWriter& heard, CallStatistics& stats, const std::atomic<bool>& stop) {
     CallRun run(qel, options, mic, heard, stats);
     return run.run(stop);
 }

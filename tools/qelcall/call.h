@@ -11,6 +11,7 @@
 
 #include "tools/qelcall/qel_library.h"
 #include "tools/qelcall/wav_file.h"
+#include "tools/qelcall/wav_writer.h"
 
 namespace qelcall {
 
@@ -39,9 +40,9 @@ struct CallStatistics {
 
 // Runs the call to its end: connected for `seconds`, then disconnected. The microphone
 // plays from the call's connection on (silence after its end); `heard` receives what
-// was played, from the same instant. Returns an empty text on success, else the reason.
+// was played, from the same instant, buffer by buffer from the audio thread. Returns an empty text on success, else the reason.
 // `stop` (set from a signal handler) ends the call early and cleanly.
 std::string runCall(const QelEntryPoints& qel, const CallOptions& options, const MonoAudio& mic,
-                    MonoAudio& heard, CallStatistics& stats, const std::atomic<bool>& stop);
+                    WavWriter& heard, CallStatistics& stats, const std::atomic<bool>& stop);
 
 }  // namespace qelcall

@@ -10,6 +10,7 @@
 #include "platform/dynamic_library.h"
 #include "tools/qelcall/call.h"
 #include "tools/qelcall/latency.h"
+#include "tools/qelcall/wav_writer.h"
 
 namespace {
 
@@ -25,7 +26,8 @@ const char kUsage[] =
     "  --name NAME         display name sent to the server (default qelcall)\n"
     "  --in FILE           microphone: 16-bit PCM WAV at 48000 Hz, mono or stereo\n"
     "                      (default: silence)\n"
-    "  --out FILE          what the call heard, 16-bit mono WAV at 48000 Hz\n"
+    "  --out FILE          what the call heard, 16-bit mono WAV at 48000 Hz, written\n"
+    "                      as the call goes\n"
     "  --seconds N         how long to hold the call once connected (default 5)\n"
     "  --qel PATH          the session library (default native/libqel.so, native\\qel.dll on\n"
     "                      Windows, next to qelcall)\n"
@@ -133,9 +135,11 @@ int main(int argc, char** argv) {
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
 
-    qelcall::MonoAudio heard;
+    // The click test looks at the start of the call only; everything else is streamed.
+    qelcall::WavWriter heard(outPath, qelcall::kDeviceRate, measureLatency ? 60 : 0);
     qelcall::CallStatistics stats;
     const std::string failure = qelcall::runCall(library.api(), options, mic, heard, stats, g_stop);
+    const bool written = heard.finish();
 
     std::printf("statistics:\n"
                 "  connected:        %s%s\n"
@@ -153,16 +157,16 @@ int main(int argc, char** argv) {
                 static_cast<unsigned long long>(stats.bytesReceived),
                 static_cast<unsigned long long>(stats.audioBuffers),
                 static_cast<double>(stats.audioBuffers) * qelcall::kDeviceFrames / qelcall::kDeviceRate,
-                static_cast<unsigned long long>(stats.audioLate), rms(heard.samples), rms(mic.samples));
+                static_cast<unsigned long long>(stats.audioLate), heard.rms(), rms(mic.samples));
     if (measureLatency) {
-        const double ms = qelcall::clickLatencyMs(mic.samples, heard.samples, qelcall::kDeviceRate);
+        const double ms = qelcall::clickLatencyMs(mic.samples, heard.kept(), qelcall::kDeviceRate);
         if (ms >= 0) {
             std::printf("  mouth-to-ear:     %.1f ms\n", ms);
         } else {
             std::printf("  mouth-to-ear:     no click found\n");
         }
     }
-    if (!outPath.empty() && stats.connected && !qelcall::writeWav(outPath, heard)) {
+    if (!written) {
         std::fprintf(stderr, "qelcall: cannot write %s\n", outPath.c_str());
         return 1;
     }

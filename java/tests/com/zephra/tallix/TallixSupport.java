@@ -30,7 +30,7 @@ final class TallixSupport {
      */
     static synchronized ReferenceHost engine() {
         if (engine == null) {
-            ReferenceHost host = new ReferenceHost();
+            ReferenceHost host = new FaultyHost();
             assertTrue(host._initLibrary(), "_initLibrary (run from the stage directory)");
             TallixException e = assertThrows(TallixException.class,
                     () -> host._startCall("1", "127.0.0.1", (short) 1, "echo", null, null, false));

@@ -186,6 +186,12 @@ public class ReferenceHost extends TallixNative {
         return bytes.array();
     }
 
+    private static void printLog(ReferenceHost engine) {
+        for (LogRecord record : engine.drainLog()) {
+            System.out.println("log " + record.getLevel() + " " + record.getMessage());
+        }
+    }
+
     public static void main(String[] args) throws Exception {
         if (args.length < 4) {
             System.err.println("usage: ReferenceHost HOST PORT SERVICE PIN [SECONDS]");
@@ -220,16 +226,19 @@ public class ReferenceHost extends TallixNative {
         System.out.println("event " + first);
         int status = 1;
         if (first != null && first.startsWith("started")) {
-            Thread.sleep(seconds * 1000L);
+            // The log is drained as the call goes, as the client does: a long call keeps
+            // nothing of it in the engine's memory.
+            for (long end = System.nanoTime() + seconds * 1_000_000_000L; System.nanoTime() < end; ) {
+                Thread.sleep(Math.min(1000L, Math.max(1L, (end - System.nanoTime()) / 1_000_000)));
+                printLog(engine);
+            }
             engine._endCall();
             String last = engine.nextEvent(10000);
             System.out.println("event " + last);
             status = last != null && last.startsWith("ended") ? 0 : 1;
         }
         Thread.sleep(200);
-        for (LogRecord record : engine.drainLog()) {
-            System.out.println("log " + record.getLevel() + " " + record.getMessage());
-        }
+        printLog(engine);
         System.out.println("tcp packets sent " + engine.tcpPacketsSent() + ", received "
                 + engine.tcpPacketsReceived());
         System.exit(status);

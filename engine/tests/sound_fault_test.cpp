@@ -1,0 +1,134 @@
+// The sound server dies in the middle of a call. The test runs its own sound server (a
+// JACK server of its own name, reached through a private ALSA configuration), so killing
+// it touches no other test; the variables that point PortAudio at it are set before the
+// library is first used.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "engine/engine.h"
+#include "engine/tests/eventually.h"
+#include "engine/tests/server_process.h"
+#include "engine/tests/tcp_test_host.h"
+#include "platform/clock.h"
+
+namespace tallix {
+namespace {
+
+using testing::eventually;
+using testing::ServerProcess;
+using testing::TcpTestHost;
+
+// The sound server as this test's own child process, killed and reaped here. Its name is
+// fixed for the build tree: JACK keeps a killed server's entry in its registry of (a few)
+// servers until a server of the same name starts again, so a new name per run would
+// use them all up.
+class PrivateSoundServer {
+  public:
+    PrivateSoundServer()
+        : m_dir("/tmp/tallix-sound-fault-" + std::to_string(getpid())),
+          m_name(SOUND_FAULT_SERVER_NAME) {}
+    ~PrivateSoundServer() {
+        kill();
+        std::filesystem::remove_all(m_dir);
+    }
+
+    // Starts the server, points this process at it and waits until it answers.
+    bool start() {
+        std::filesystem::create_directories(m_dir);
+        setenv("HOME", m_dir.c_str(), 1);
+        setenv("JACK_DEFAULT_SERVER", m_name.c_str(), 1);
+        m_pid = fork();
+        if (m_pid == 0) {
+            execl("/bin/sh", "sh", SOUND_SERVER_SCRIPT, "run", m_dir.c_str(), m_name.c_str(),
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        return m_pid > 0 && eventually([] { return std::system("jack_lsp >/dev/null 2>&1") == 0; },
+                                       20000);
+    }
+    // SIGKILL, as a crash of the sound server would be, and reaping.
+    void kill() {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+            m_pid = -1;
+        }
+    }
+
+  private:
+    std::string m_dir;
+    std::string m_name;
+    pid_t m_pid = -1;
+};
+
+// Audio callbacks seen by the session library, to tell when the stream runs.
+struct AudioIoCount {
+    static inline std::atomic<int> calls{0};
+    static inline int (*real)(QelClient*, float**, int, float, float**, int, float) = nullptr;
+    static int audioIO(QelClient* c, float** in, int ni, float gi, float** out, int no, float go) {
+        calls.fetch_add(1);
+        return real(c, in, ni, gi, out, no, go);
+    }
+};
+
+// The call thread and _endCall return; the next start reports a clear error at once.
+TEST(SoundServerFault, KilledSoundServerEndsCleanlyAndTheNextStartFails) {
+    PrivateSoundServer sound;
+    ASSERT_TRUE(sound.start());
+    ServerProcess server;
+    ASSERT_TRUE(server.running());
+    Engine engine{systemPortAudio()};
+    ASSERT_TRUE(engine.initialise(QEL_LIBRARY_PATH));
+    engine.call.setCallerId("tester");
+    SessionApi watched = engine.api();
+    AudioIoCount::real = watched.audioIO;
+    watched.audioIO = &AudioIoCount::audioIO;
+    engine.streams.setSession(&watched, engine.client());
+
+    auto host = std::make_shared<TcpTestHost>(engine.call);
+    ASSERT_EQ(engine.call.start({"1234", "127.0.0.1", static_cast<uint16_t>(server.tcpPort()), "echo"},
+                                nullptr, nullptr, false, host),
+              Result::ok);
+    ASSERT_EQ(host->nextEvent(15000), "started 1234");
+    ASSERT_TRUE(eventually([] { return AudioIoCount::calls.load() > 20; }));
+
+    sound.kill();
+    // The stream stops delivering buffers once its device is gone.
+    int last = AudioIoCount::calls.load();
+    EXPECT_TRUE(eventually([&] {
+        const int now = AudioIoCount::calls.load();
+        const bool still = now == last;
+        last = now;
+        platform::sleepMs(200);
+        return still;
+    }));
+    const uint32_t before = platform::nowMs();
+    engine.call.end();
+    EXPECT_LT(platform::nowMs() - before, 1000u) << "_endCall";
+    EXPECT_TRUE(engine.call.waitIdle(1000)) << "the call thread did not end";
+    EXPECT_EQ(host->events(), (std::vector<std::string>{"started 1234", "ended 1234"}));
+    EXPECT_FALSE(engine.streams.callOpen());
+
+    const uint32_t again = platform::nowMs();
+    host = std::make_shared<TcpTestHost>(engine.call);
+    const Result result = engine.call.start(
+        {"1234", "127.0.0.1", static_cast<uint16_t>(server.tcpPort()), "echo"}, nullptr, nullptr,
+        false, host);
+    EXPECT_LT(platform::nowMs() - again, 5000u) << "the next start hung";
+    // The default device went with the server: refused as a missing device (the host's
+    // DeviceNotFoundException "Cannot find audio device to start call").
+    EXPECT_EQ(result, Result::deviceNotFound) << toText(result);
+    EXPECT_FALSE(engine.streams.callOpen());
+}
+
+}  // namespace
+}  // namespace tallix
