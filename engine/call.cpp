@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/guarded.h"
+
 namespace tallix {
 
 namespace {
@@ -79,8 +81,16 @@ Result CallEngine::start(CallParameters parameters, const char* inputKey, const 
     m_stopRequested.store(false);
     m_inbox.clear();  // nothing of an earlier connection reaches this call
     std::lock_guard lock(m_threadMutex);
+    try {
+        m_thread = std::thread(&CallEngine::run, this, std::move(host));
+    } catch (const std::exception& e) {
+        // No thread (out of memory or of threads): no call either, and nothing may stay
+        // marked as running, or every later start would be refused as busy.
+        m_log.log(kSevere, "Call thread could not be started: %s", e.what());
+        m_streams.close();
+        return Result::failed;
+    }
     m_threadRunning = true;
-    m_thread = std::thread(&CallEngine::run, this, std::move(host));
     return Result::ok;
 }
 
@@ -114,7 +124,30 @@ void CallEngine::tcpReadError() {
 }
 
 void CallEngine::run(std::shared_ptr<CallHost> host) {
+    bool attached = false;
+    const bool finished = guarded(&m_log, "Call thread", [&] { runCall(*host, attached); });
+    if (!finished) {
+        // The call ended half way; leave the session, the stream and the sockets as a
+        // call that ended normally would.
+        m_controls.callInProgress.store(false, std::memory_order_release);
+        m_streams.close();
+        if (const SessionApi* api = m_api.load(std::memory_order_acquire)) {
+            api->reset(m_client.load(std::memory_order_acquire));
+        }
+        closeUdp();
+        if (attached) {
+            (void)guarded(&m_log, "Call thread", [&] { host->disconnectNetwork(); });
+        }
+        m_inbox.clear();
+    }
+    host->threadEnding();
+    finishThread();
+}
+
+void CallEngine::runCall(CallHost& hostRef, bool& attached) {
+    CallHost* host = &hostRef;
     if (host->threadStarted()) {
+        attached = true;
         const SessionApi& api = *m_api.load(std::memory_order_acquire);
         QelClient* client = m_client.load(std::memory_order_acquire);
         m_udpFailures = 0;
@@ -140,8 +173,6 @@ void CallEngine::run(std::shared_ptr<CallHost> host) {
         m_streams.close();
         m_inbox.clear();
     }
-    host->threadEnding();
-    finishThread();
 }
 
 void CallEngine::finishThread() {

@@ -2,10 +2,21 @@
 
 namespace tallix {
 
+namespace {
+std::atomic<Engine*> g_engine{nullptr};
+}  // namespace
+
 Engine& Engine::instance() {
-    static Engine* engine = new Engine(systemPortAudio());
+    // A creation that throws (out of memory) is tried again by the next call.
+    static Engine* engine = [] {
+        auto* created = new Engine(systemPortAudio());
+        g_engine.store(created, std::memory_order_release);
+        return created;
+    }();
     return *engine;
 }
+
+Engine* Engine::existing() noexcept { return g_engine.load(std::memory_order_acquire); }
 
 Engine::~Engine() {
     call.stop();

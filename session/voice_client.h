@@ -179,9 +179,11 @@ private:
     const char* nameForPacket() const noexcept;
 
     // Audio side of creation, reset and disconnect (defined with the audio members).
-    // createAudio: false when memory runs out.
+    // createAudio: false when memory runs out. audioComplete: whether every part of the
+    // pipeline could be made (after the first reset).
     bool createAudio() noexcept;
     void resetAudio() noexcept;
+    bool audioComplete() const noexcept;
     void finishRecordings() noexcept;
 
     std::unique_ptr<LogManager> m_log;

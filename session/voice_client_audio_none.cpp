@@ -20,6 +20,8 @@ bool VoiceClient::createAudio() noexcept {
     return m_audio != nullptr;
 }
 
+bool VoiceClient::audioComplete() const noexcept { return true; }
+
 void VoiceClient::resetAudio() noexcept { m_audio->lastVoiceReceive.store(0, std::memory_order_relaxed); }
 
 int32_t VoiceClient::audioSetup(int32_t, int32_t, int32_t) noexcept { return 0; }

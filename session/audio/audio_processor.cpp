@@ -12,20 +12,24 @@ AudioProcessor::~AudioProcessor() = default;
 
 void AudioProcessor::reset(bool echoCancellation, bool gainControl,
                            bool noiseSuppression) noexcept {
-    if (m_module) {
-        m_module->Initialize();
-        return;
-    }
-    webrtc::AudioProcessing* module = nullptr;
+    // The module allocates in Create and in every Initialize, and reports running out
+    // of memory by throwing: then the processing stays absent (frames pass through
+    // unprocessed) rather than ending the process.
     try {
-        module = webrtc::AudioProcessing::Create();
+        if (m_module) {
+            m_module->Initialize();
+            return;
+        }
+        m_module.reset(webrtc::AudioProcessing::Create());
+        if (m_module) {
+            configure(echoCancellation, gainControl, noiseSuppression);
+        }
     } catch (...) {
-        module = nullptr;  // out of memory inside the module: stay absent
+        m_module.reset();
     }
-    if (!module) {
-        return;
-    }
-    m_module.reset(module);
+}
+
+void AudioProcessor::configure(bool echoCancellation, bool gainControl, bool noiseSuppression) {
     // This generation of the module takes rates and channel counts through Initialize
     // (and from each frame), not through per-setting calls: 32 kHz mono both ways.
     using AP = webrtc::AudioProcessing;

@@ -47,6 +47,9 @@ public:
     webrtc::AudioProcessing* module() noexcept { return m_module.get(); }
 
 private:
+    // Sets up a module just created; throws what the module throws.
+    void configure(bool echoCancellation, bool gainControl, bool noiseSuppression);
+
     std::unique_ptr<webrtc::AudioProcessing> m_module;
 };
 
