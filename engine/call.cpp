@@ -74,23 +74,23 @@ Result CallEngine::start(CallParameters parameters, const char* inputKey, const 
     if (const Result result = m_streams.open(inputKey, outputKey); result != Result::ok) {
         return result;
     }
-    parameters.host.resize(std::min(parameters.host.size(), kMaxHost));
-    parameters.pin.resize(std::min(parameters.pin.size(), kMaxPin));
-    parameters.service.resize(std::min(parameters.service.size(), kMaxService));
-    m_parameters = std::move(parameters);
-    m_stopRequested.store(false);
-    m_inbox.clear();  // nothing of an earlier connection reaches this call
-    std::lock_guard lock(m_threadMutex);
     try {
+        parameters.host.resize(std::min(parameters.host.size(), kMaxHost));
+        parameters.pin.resize(std::min(parameters.pin.size(), kMaxPin));
+        parameters.service.resize(std::min(parameters.service.size(), kMaxService));
+        m_parameters = std::move(parameters);
+        m_stopRequested.store(false);
+        m_inbox.clear();  // nothing of an earlier connection reaches this call
+        std::lock_guard lock(m_threadMutex);
         m_thread = std::thread(&CallEngine::run, this, std::move(host));
+        m_threadRunning = true;
     } catch (const std::exception& e) {
-        // No thread (out of memory or of threads): no call either, and nothing may stay
-        // marked as running, or every later start would be refused as busy.
+        // No thread (out of memory or of threads): no call either. The stream must not
+        // stay open, or every later start would be refused as busy.
         m_log.log(kSevere, "Call thread could not be started: %s", e.what());
         m_streams.close();
         return Result::failed;
     }
-    m_threadRunning = true;
     return Result::ok;
 }
 

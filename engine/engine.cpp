@@ -37,6 +37,9 @@ bool Engine::initialise(const std::string& sessionLibraryPath) {
     m_client.store(client, std::memory_order_release);
     session.loglevel(client, kFine);
     QelLogManager* manager = session.createLogManager();
+    if (manager == nullptr) {
+        return false;  // out of memory: an engine whose messages all vanish is no start
+    }
     // A repeated initialisation replaces the client and log; the host may still hold
     // records of the old ones, so they are kept, as the first ones are.
     m_logManager = manager;
