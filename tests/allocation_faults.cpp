@@ -36,7 +36,7 @@ bool failThisOne() noexcept {
     return false;
 }
 
-bool failThisMalloc() noexcept { return t_withMalloc && failThisOne(); }
+[[maybe_unused]] bool failThisMalloc() noexcept { return t_withMalloc && failThisOne(); }
 
 }  // namespace
 
