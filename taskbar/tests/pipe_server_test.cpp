@@ -95,6 +95,42 @@ TEST(HushletWithoutServer, ExitsAtOnceWithCodeZero) {
     EXPECT_LT(elapsed, 10000u);
 }
 
+// Runs before the server is started: a process that made the pipe name first serves
+// Hushlet itself, and may identify it but not act as it.
+TEST(HushletWithoutServer, AServerInItsPlaceCanOnlyIdentifyIt) {
+    platform::UniqueFileHandle pipe(CreateNamedPipeW(kPipe, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
+                                                     1, 8192, 8192, 5000, nullptr));
+    ASSERT_TRUE(pipe);
+    SECURITY_IMPERSONATION_LEVEL level = SecurityDelegation;
+    bool impersonated = false;
+    std::thread server([&] {
+        if (!ConnectNamedPipe(pipe.get(), nullptr) && GetLastError() != ERROR_PIPE_CONNECTED) {
+            return;
+        }
+        char request[8192];
+        DWORD read = 0;
+        ReadFile(pipe.get(), request, sizeof request, &read, nullptr);
+        if (ImpersonateNamedPipeClient(pipe.get())) {
+            impersonated = true;
+            HANDLE token = nullptr;
+            if (OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token)) {
+                DWORD size = 0;
+                GetTokenInformation(token, TokenImpersonationLevel, &level, sizeof level, &size);
+                CloseHandle(token);
+            }
+            RevertToSelf();
+        }
+        DWORD written = 0;
+        WriteFile(pipe.get(), request, 0, &written, nullptr);
+        FlushFileBuffers(pipe.get());
+        DisconnectNamedPipe(pipe.get());
+    });
+    EXPECT_EQ(runHushlet(L"--open x"), 0u);
+    server.join();
+    ASSERT_TRUE(impersonated);
+    EXPECT_EQ(level, SecurityIdentification);
+}
+
 int g_attachesBeforeServer = 0;
 bool g_serverStarted = false;
 
