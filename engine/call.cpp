@@ -144,18 +144,17 @@ void CallEngine::run(std::shared_ptr<CallHost> host) {
     finishThread();
 }
 
-void CallEngine::runCall(CallHost& hostRef, bool& attached) {
-    CallHost* host = &hostRef;
-    if (host->threadStarted()) {
+void CallEngine::runCall(CallHost& host, bool& attached) {
+    if (host.threadStarted()) {
         attached = true;
         const SessionApi& api = *m_api.load(std::memory_order_acquire);
         QelClient* client = m_client.load(std::memory_order_acquire);
         m_udpFailures = 0;
-        if (!host->connectTcp(m_parameters.host, m_parameters.port)) {
-            failCall(*host, "Failed to connect to server");
+        if (!host.connectTcp(m_parameters.host, m_parameters.port)) {
+            failCall(host, "Failed to connect to server");
         } else {
             api.announce(client);
-            loop(*host);
+            loop(host);
             m_log.log(kFinest, "About to reset QEL client");
             m_controls.callInProgress.store(false, std::memory_order_release);
             // The stream closes before the reset: closing waits for a running audio
@@ -164,7 +163,7 @@ void CallEngine::runCall(CallHost& hostRef, bool& attached) {
             api.reset(client);
             m_log.log(kFinest, "Disconnecting network sockets");
             closeUdp();
-            host->disconnectNetwork();
+            host.disconnectNetwork();
             m_inbox.clear();
             m_log.log(kInfo, "Shutting down call thread");
         }
