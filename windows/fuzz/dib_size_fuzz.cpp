@@ -58,14 +58,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     for (uint32_t d : {depth, bits}) {
         const uint64_t row = dibRowBytes(d, width);
-        // Rows hold every pixel, padded to 4 bytes, by fewer than 4 bytes.
-        const unsigned __int128 exactBits = static_cast<unsigned __int128>(d) * width;
+        // Rows hold every pixel, padded to 4 bytes, by fewer than 4 bytes (both 32-bit
+        // factors, so the bit count fits 64 bits).
+        const uint64_t exactBits = static_cast<uint64_t>(d) * width;
         check(row % 4 == 0 && row * 8 >= exactBits && (row * 8 - exactBits) < 32);
         const std::optional<uint32_t> image = dibImageBytes(d, width, height);
-        const unsigned __int128 product = static_cast<unsigned __int128>(row) * height;
-        check(image.has_value() == (product <= kMaxImageBytes));
+        // row * height may pass 64 bits (about 2^37 times 2^32): compared by division.
+        const bool fits = height == 0 || row <= kMaxImageBytes / height;
+        check(image.has_value() == fits);
         if (image) {
-            check(*image == product);
+            check(*image == row * height);
         }
         const std::optional<uint32_t> rgba = rgbaBufferBytes(d, width, height);
         if (rgba) {
