@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/guarded.h"
+
 namespace tallix {
 
 namespace {
@@ -72,15 +74,23 @@ Result CallEngine::start(CallParameters parameters, const char* inputKey, const 
     if (const Result result = m_streams.open(inputKey, outputKey); result != Result::ok) {
         return result;
     }
-    parameters.host.resize(std::min(parameters.host.size(), kMaxHost));
-    parameters.pin.resize(std::min(parameters.pin.size(), kMaxPin));
-    parameters.service.resize(std::min(parameters.service.size(), kMaxService));
-    m_parameters = std::move(parameters);
-    m_stopRequested.store(false);
-    m_inbox.clear();  // nothing of an earlier connection reaches this call
-    std::lock_guard lock(m_threadMutex);
-    m_threadRunning = true;
-    m_thread = std::thread(&CallEngine::run, this, std::move(host));
+    try {
+        parameters.host.resize(std::min(parameters.host.size(), kMaxHost));
+        parameters.pin.resize(std::min(parameters.pin.size(), kMaxPin));
+        parameters.service.resize(std::min(parameters.service.size(), kMaxService));
+        m_parameters = std::move(parameters);
+        m_stopRequested.store(false);
+        m_inbox.clear();  // nothing of an earlier connection reaches this call
+        std::lock_guard lock(m_threadMutex);
+        m_thread = std::thread(&CallEngine::run, this, std::move(host));
+        m_threadRunning = true;
+    } catch (const std::exception& e) {
+        // No thread (out of memory or of threads): no call either. The stream must not
+        // stay open, or every later start would be refused as busy.
+        m_log.log(kSevere, "Call thread could not be started: %s", e.what());
+        m_streams.close();
+        return Result::failed;
+    }
     return Result::ok;
 }
 
@@ -114,15 +124,37 @@ void CallEngine::tcpReadError() {
 }
 
 void CallEngine::run(std::shared_ptr<CallHost> host) {
-    if (host->threadStarted()) {
+    bool attached = false;
+    const bool finished = guarded(&m_log, "Call thread", [&] { runCall(*host, attached); });
+    if (!finished) {
+        // The call ended half way; leave the session, the stream and the sockets as a
+        // call that ended normally would.
+        m_controls.callInProgress.store(false, std::memory_order_release);
+        m_streams.close();
+        if (const SessionApi* api = m_api.load(std::memory_order_acquire)) {
+            api->reset(m_client.load(std::memory_order_acquire));
+        }
+        closeUdp();
+        if (attached) {
+            (void)guarded(&m_log, "Call thread", [&] { host->disconnectNetwork(); });
+        }
+        m_inbox.clear();
+    }
+    host->threadEnding();
+    finishThread();
+}
+
+void CallEngine::runCall(CallHost& host, bool& attached) {
+    if (host.threadStarted()) {
+        attached = true;
         const SessionApi& api = *m_api.load(std::memory_order_acquire);
         QelClient* client = m_client.load(std::memory_order_acquire);
         m_udpFailures = 0;
-        if (!host->connectTcp(m_parameters.host, m_parameters.port)) {
-            failCall(*host, "Failed to connect to server");
+        if (!host.connectTcp(m_parameters.host, m_parameters.port)) {
+            failCall(host, "Failed to connect to server");
         } else {
             api.announce(client);
-            loop(*host);
+            loop(host);
             m_log.log(kFinest, "About to reset QEL client");
             m_controls.callInProgress.store(false, std::memory_order_release);
             // The stream closes before the reset: closing waits for a running audio
@@ -131,7 +163,7 @@ void CallEngine::run(std::shared_ptr<CallHost> host) {
             api.reset(client);
             m_log.log(kFinest, "Disconnecting network sockets");
             closeUdp();
-            host->disconnectNetwork();
+            host.disconnectNetwork();
             m_inbox.clear();
             m_log.log(kInfo, "Shutting down call thread");
         }
@@ -140,8 +172,6 @@ void CallEngine::run(std::shared_ptr<CallHost> host) {
         m_streams.close();
         m_inbox.clear();
     }
-    host->threadEnding();
-    finishThread();
 }
 
 void CallEngine::finishThread() {

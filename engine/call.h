@@ -68,6 +68,8 @@ class CallEngine {
 
   private:
     void run(std::shared_ptr<CallHost> host);
+    // The body of run(); `attached` tells whether the host's thread set-up succeeded.
+    void runCall(CallHost& host, bool& attached);
     void loop(CallHost& host);
     void drainTcp(CallHost& host);
     void drainUdp();

@@ -2,10 +2,21 @@
 
 namespace tallix {
 
+namespace {
+std::atomic<Engine*> g_engine{nullptr};
+}  // namespace
+
 Engine& Engine::instance() {
-    static Engine* engine = new Engine(systemPortAudio());
+    // A creation that throws (out of memory) is tried again by the next call.
+    static Engine* engine = [] {
+        auto* created = new Engine(systemPortAudio());
+        g_engine.store(created, std::memory_order_release);
+        return created;
+    }();
     return *engine;
 }
+
+Engine* Engine::existing() noexcept { return g_engine.load(std::memory_order_acquire); }
 
 Engine::~Engine() {
     call.stop();
@@ -26,6 +37,9 @@ bool Engine::initialise(const std::string& sessionLibraryPath) {
     m_client.store(client, std::memory_order_release);
     session.loglevel(client, kFine);
     QelLogManager* manager = session.createLogManager();
+    if (manager == nullptr) {
+        return false;  // out of memory: an engine whose messages all vanish is no start
+    }
     // A repeated initialisation replaces the client and log; the host may still hold
     // records of the old ones, so they are kept, as the first ones are.
     m_logManager = manager;

@@ -29,6 +29,8 @@ class Engine {
     // The process's engine on the real PortAudio; created on first use, never destroyed
     // (a call thread may still run while the process exits).
     static Engine& instance();
+    // The process's engine if instance() has created it, else null; never throws.
+    static Engine* existing() noexcept;
 
     // Binds the session library at `sessionLibraryPath`, creates the client and the
     // engine's log, probes the sound devices. False on any failure. Not thread-safe.

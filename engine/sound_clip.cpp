@@ -36,6 +36,13 @@ bool fillFromClip(SoundClip& clip, int16_t* output, unsigned long frames) noexce
 bool resampleClip(SoundClip& clip, int targetRate) {
     const int count = clip.byteLength() / 2;
     const float factor = static_cast<float>(targetRate) / static_cast<float>(clip.sampleRate);
+    // A clip's length is a 32-bit byte count: a rate far below the device's (1 Hz, say)
+    // could ask for more samples than that can describe (and the int conversion below
+    // would overflow). Such a clip is refused rather than cut.
+    const double wanted = static_cast<double>(count) * factor * 1.5;
+    if (targetRate <= 0 || !(wanted <= static_cast<double>(kMaxResampledSamples))) {
+        return false;
+    }
     std::vector<float> input(static_cast<size_t>(count));
     const auto* samples = reinterpret_cast<const int16_t*>(clip.bytes.data());
     for (int i = 0; i < count; ++i) {
@@ -43,7 +50,7 @@ bool resampleClip(SoundClip& clip, int targetRate) {
         std::memcpy(&sample, samples + i, sizeof sample);
         input[static_cast<size_t>(i)] = sample / 32768.0f;
     }
-    const int capacity = static_cast<int>(static_cast<double>(count) * factor * 1.5);
+    const int capacity = static_cast<int>(wanted);
     std::vector<float> output(static_cast<size_t>(std::max(capacity, 1)));
 
     void* converter = resample_open(1, factor, factor);

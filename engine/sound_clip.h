@@ -33,7 +33,9 @@ bool fillFromClip(SoundClip& clip, int16_t* output, unsigned long frames) noexce
 // Resamples the clip to `targetRate` with libresample (high quality, one pass with the
 // last-block flag set) and converts back to 16 bits with PortAudio's own dithering,
 // clipping converter. The position moves to the same point in time.
-// False, with the clip untouched, if the converter cannot be made.
+// False, with the clip untouched, if the converter cannot be made or the result could
+// be longer than kMaxResampledSamples (its byte count must fit the clip's 32 bits).
+inline constexpr int32_t kMaxResampledSamples = 0x3FFFFFFF;
 bool resampleClip(SoundClip& clip, int targetRate);
 
 }  // namespace tallix

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "engine/guarded.h"
 #include "platform/clock.h"
 
 namespace tallix {
@@ -240,6 +241,10 @@ void SoundPlayer::ensureCleanUpThread() {
 }
 
 void SoundPlayer::cleanUpFinishedSounds() {
+    (void)guarded(&m_log, "Sound clean-up thread", [this] { cleanUpLoop(); });
+}
+
+void SoundPlayer::cleanUpLoop() {
     for (;;) {
         m_wake.acquire();
         if (m_quit.load()) {

@@ -76,6 +76,7 @@ class SoundPlayer {
     // Closes the sound stream, gives back its reference, frees the clip, clears the slot.
     void finishSoundLocked() noexcept;
     void cleanUpFinishedSounds();
+    void cleanUpLoop();
     void ensureCleanUpThread();
 
     StreamSlots& m_slots;

@@ -58,6 +58,11 @@ std::unique_ptr<VoiceClient> VoiceClient::create() noexcept {
         return nullptr;
     }
     client->reset();
+    // The processing module is made by the first reset; a client without it would
+    // carry a voice without echo cancellation, so out of memory there means no client.
+    if (!client->audioComplete()) {
+        return nullptr;
+    }
     return client;
 }
 

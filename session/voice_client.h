@@ -180,9 +180,11 @@ private:
     const char* nameForPacket() const noexcept;
 
     // Audio side of creation, reset and disconnect (defined with the audio members).
-    // createAudio: false when memory runs out.
+    // createAudio: false when memory runs out. audioComplete: whether every part of the
+    // pipeline could be made (after the first reset).
     bool createAudio() noexcept;
     void resetAudio() noexcept;
+    bool audioComplete() const noexcept;
     void finishRecordings() noexcept;
 
     // First: the retries and sleeps of everything below assume 1-ms sleeps.

@@ -23,11 +23,18 @@ void GlobalRef::reset() noexcept {
     if (m_ref == nullptr) {
         return;
     }
-    // Global references may be deleted from any thread, attached or not: borrow the
-    // environment of this thread if it has one.
+    // Global references may be deleted from any thread: one without an environment is
+    // attached for the deletion and detached again, so the reference never leaks.
     JNIEnv* env = nullptr;
-    if (m_vm->GetEnv(reinterpret_cast<void**>(&env), JNI_VERSION_1_4) == JNI_OK) {
+    const jint rc = m_vm->GetEnv(reinterpret_cast<void**>(&env), JNI_VERSION_1_4);
+    if (rc == JNI_OK) {
         env->DeleteGlobalRef(m_ref);
+    } else if (rc == JNI_EDETACHED) {
+        JavaVMAttachArgs args{JNI_VERSION_1_4, nullptr, nullptr};
+        if (m_vm->AttachCurrentThreadAsDaemon(reinterpret_cast<void**>(&env), &args) == JNI_OK) {
+            env->DeleteGlobalRef(m_ref);
+            m_vm->DetachCurrentThread();
+        }
     }
     m_ref = nullptr;
 }

@@ -15,7 +15,8 @@ template <typename T>
 using LocalRef = platform::JniLocalRef<T>;
 
 // A global reference. The process-wide caches keep theirs for the life of the process;
-// the owner deletes it when replaced or destroyed, on whatever thread that happens.
+// the owner deletes it when replaced or destroyed, on whatever thread that happens (a
+// thread not attached to the VM is attached briefly for it).
 class GlobalRef {
   public:
     GlobalRef() = default;

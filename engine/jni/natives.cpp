@@ -3,12 +3,18 @@
 // Every method that reaches the session library first checks that the load-time cache
 // is complete and that _initLibrary succeeded; before that it returns a neutral value
 // and throws nothing. Only this file turns result codes into Java exceptions.
+//
+// No C++ exception leaves a method: each body runs through native() (or, for methods
+// whose work gives a result code, nativeResult(), where an exception counts as an
+// unexpected failure and throws the method's documented TallixException).
 #include <jni.h>
 
+#include <utility>
 #include <memory>
 #include <vector>
 
 #include "engine/engine.h"
+#include "engine/guarded.h"
 #include "engine/jni/java_cache.h"
 #include "engine/jni/java_call_host.h"
 
@@ -27,6 +33,26 @@ namespace {
 
 bool ready() {
     return javaCache().complete && Engine::instance().initialised();
+}
+
+tallix::EngineLog* engineLog() noexcept {
+    Engine* engine = Engine::existing();
+    return engine != nullptr ? &engine->log : nullptr;
+}
+
+template <typename T, typename Body>
+T native(const char* name, T neutral, Body&& body) noexcept {
+    return tallix::guarded(engineLog(), name, neutral, std::forward<Body>(body));
+}
+
+template <typename Body>
+void native(const char* name, Body&& body) noexcept {
+    (void)tallix::guarded(engineLog(), name, std::forward<Body>(body));
+}
+
+template <typename Body>
+Result nativeResult(const char* name, Body&& body) noexcept {
+    return tallix::guarded(engineLog(), name, Result::failed, std::forward<Body>(body));
 }
 
 struct ThrowRule {
@@ -56,10 +82,12 @@ void throwFor(JNIEnv* env, Result code, std::initializer_list<ThrowRule> rules,
 extern "C" JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM* vm, void*) {
     JavaCache& cache = javaCache();
     cache.vm = vm;
-    JNIEnv* env = nullptr;
-    if (vm->GetEnv(reinterpret_cast<void**>(&env), JNI_VERSION_1_4) == JNI_OK) {
-        tallix::jni::fillJavaCache(env, cache);
-    }
+    native("JNI_OnLoad", [&] {
+        JNIEnv* env = nullptr;
+        if (vm->GetEnv(reinterpret_cast<void**>(&env), JNI_VERSION_1_4) == JNI_OK) {
+            tallix::jni::fillJavaCache(env, cache);
+        }
+    });
     return JNI_VERSION_1_4;
 }
 
@@ -70,32 +98,40 @@ static tallix::jni::GlobalRef& callbackTarget() {
 }
 
 TALLIX_NATIVE(jboolean, _1initLibrary)(JNIEnv* env, jobject self) {
-    if (!javaCache().complete) {
-        return JNI_FALSE;
-    }
-    if (!Engine::instance().initialise(tallix::defaultSessionLibraryPath())) {
-        return JNI_FALSE;
-    }
-    callbackTarget() = tallix::jni::GlobalRef(env, self);
-    return JNI_TRUE;
+    return native("_initLibrary", JNI_FALSE, [&]() -> jboolean {
+        if (!javaCache().complete) {
+            return JNI_FALSE;
+        }
+        if (!Engine::instance().initialise(tallix::defaultSessionLibraryPath())) {
+            return JNI_FALSE;
+        }
+        callbackTarget() = tallix::jni::GlobalRef(env, self);
+        return JNI_TRUE;
+    });
 }
 
 TALLIX_NATIVE(jstring, _1getLibraryVersion)(JNIEnv* env, jobject) {
-    if (!ready()) {
-        return nullptr;
-    }
-    return env->NewStringUTF(Engine::instance().api().version());
+    return native("_getLibraryVersion", jstring{}, [&]() -> jstring {
+        if (!ready()) {
+            return nullptr;
+        }
+        return env->NewStringUTF(Engine::instance().api().version());
+    });
 }
 
 TALLIX_NATIVE(void, _1setCallerId)(JNIEnv* env, jobject, jstring id) {
-    if (!ready() || id == nullptr) {
-        return;
-    }
-    Utf8Chars text(env, id);
-    Engine::instance().call.setCallerId(text.c_str());
+    native("_setCallerId", [&] {
+        if (!ready() || id == nullptr) {
+            return;
+        }
+        Utf8Chars text(env, id);
+        Engine::instance().call.setCallerId(text.c_str());
+    });
 }
 
-TALLIX_NATIVE(void, _1listAudioDevices)(JNIEnv* env, jobject, jobject list) {
+namespace {
+
+void listAudioDevices(JNIEnv* env, jobject list) {
     if (!ready() || list == nullptr) {
         return;
     }
@@ -128,15 +164,23 @@ TALLIX_NATIVE(void, _1listAudioDevices)(JNIEnv* env, jobject, jobject list) {
     }
 }
 
+}  // namespace
+
+TALLIX_NATIVE(void, _1listAudioDevices)(JNIEnv* env, jobject, jobject list) {
+    native("_listAudioDevices", [&] { listAudioDevices(env, list); });
+}
+
 TALLIX_NATIVE(void, _1changeAudioDevices)
 (JNIEnv* env, jobject, jstring inputKey, jstring outputKey, jboolean loopback) {
-    if (!ready()) {
+    if (!native("_changeAudioDevices", false, [] { return ready(); })) {
         return;
     }
-    Utf8Chars input(env, inputKey);
-    Utf8Chars output(env, outputKey);
-    const Result code =
-        Engine::instance().streams.changeDevices(input.c_str(), output.c_str(), loopback != 0);
+    const Result code = nativeResult("_changeAudioDevices", [&] {
+        Utf8Chars input(env, inputKey);
+        Utf8Chars output(env, outputKey);
+        return Engine::instance().streams.changeDevices(input.c_str(), output.c_str(),
+                                                        loopback != 0);
+    });
     throwFor(env, code,
              {{Result::deviceNotFound, JavaCache::kDeviceNotFound,
                "Cannot find audio device to switch to"}},
@@ -144,21 +188,27 @@ TALLIX_NATIVE(void, _1changeAudioDevices)
 }
 
 TALLIX_NATIVE(void, _1rescanAudioDevices)(JNIEnv* env, jobject, jboolean restart) {
-    if (!ready()) {
+    if (!native("_rescanAudioDevices", false, [] { return ready(); })) {
         return;
     }
-    throwFor(env, Engine::instance().rescan.rescan(restart != 0),
+    const Result code = nativeResult("_rescanAudioDevices", [&] {
+        return Engine::instance().rescan.rescan(restart != 0);
+    });
+    throwFor(env, code,
              {{Result::busy, JavaCache::kCallInProgress,
                "Cannot rescan devices - call in progress"}},
              "Unexpected error while rescanning devices");
 }
 
 TALLIX_NATIVE(void, _1playTestTone)(JNIEnv* env, jobject, jstring deviceKey) {
-    if (!ready()) {
+    if (!native("_playTestTone", false, [] { return ready(); })) {
         return;
     }
-    Utf8Chars key(env, deviceKey);
-    throwFor(env, Engine::instance().sounds.playTestTone(key.c_str()),
+    const Result code = nativeResult("_playTestTone", [&] {
+        Utf8Chars key(env, deviceKey);
+        return Engine::instance().sounds.playTestTone(key.c_str());
+    });
+    throwFor(env, code,
              {{Result::deviceNotFound, JavaCache::kDeviceNotFound,
                "Cannot find device to play test tone"},
               {Result::busy, JavaCache::kCallInProgress,
@@ -169,20 +219,19 @@ TALLIX_NATIVE(void, _1playTestTone)(JNIEnv* env, jobject, jstring deviceKey) {
 namespace {
 
 void playSound(JNIEnv* env, jstring deviceKey, jbyteArray samples, jint sampleRate, bool loop) {
-    if (!ready()) {
+    if (!native("_playAudioFile", false, [] { return ready(); })) {
         return;
     }
-    Result code = Result::failed;
-    {
+    const Result code = nativeResult(loop ? "_startPlayingSound" : "_playAudioFile", [&] {
         Utf8Chars key(env, deviceKey);
         tallix::jni::ByteElements bytes(env, samples);
         if (bytes.data() == nullptr) {
             Engine::instance().log.log(tallix::kSevere, "Refused sound clip without samples");
-        } else {
-            code = Engine::instance().sounds.playSound(key.c_str(), bytes.data(), bytes.length(),
-                                                       sampleRate, loop);
+            return Result::failed;
         }
-    }
+        return Engine::instance().sounds.playSound(key.c_str(), bytes.data(), bytes.length(),
+                                                   sampleRate, loop);
+    });
     throwFor(env, code,
              {{Result::deviceNotFound, JavaCache::kDeviceNotFound,
                "Cannot find device to play sound"},
@@ -203,43 +252,63 @@ TALLIX_NATIVE(void, _1startPlayingSound)
 }
 
 TALLIX_NATIVE(void, _1stopPlayingSound)(JNIEnv* env, jobject) {
-    if (ready()) {
-        throwFor(env, Engine::instance().sounds.stopSound(), {},
-                 "Unexpected error while stopping playing sound");
+    if (!native("_stopPlayingSound", false, [] { return ready(); })) {
+        return;
     }
+    const Result code = nativeResult("_stopPlayingSound",
+                                     [] { return Engine::instance().sounds.stopSound(); });
+    throwFor(env, code, {}, "Unexpected error while stopping playing sound");
 }
 
+// The level and mute methods touch only atomics of the engine; what can throw is the
+// engine's creation on first use.
 TALLIX_NATIVE(jfloat, _1getInputLevel)(JNIEnv*, jobject) {
-    return Engine::instance().controls.inputLevel.load(std::memory_order_relaxed);
+    return native("_getInputLevel", 0.0f, [] {
+        return Engine::instance().controls.inputLevel.load(std::memory_order_relaxed);
+    });
 }
 TALLIX_NATIVE(void, _1setInputLevel)(JNIEnv*, jobject, jfloat level) {
-    Engine::instance().controls.inputLevel.store(level, std::memory_order_relaxed);
+    native("_setInputLevel", [&] {
+        Engine::instance().controls.inputLevel.store(level, std::memory_order_relaxed);
+    });
 }
 TALLIX_NATIVE(jfloat, _1getOutputLevel)(JNIEnv*, jobject) {
-    return Engine::instance().controls.outputLevel.load(std::memory_order_relaxed);
+    return native("_getOutputLevel", 0.0f, [] {
+        return Engine::instance().controls.outputLevel.load(std::memory_order_relaxed);
+    });
 }
 TALLIX_NATIVE(void, _1setOutputLevel)(JNIEnv*, jobject, jfloat level) {
-    Engine::instance().controls.outputLevel.store(level, std::memory_order_relaxed);
+    native("_setOutputLevel", [&] {
+        Engine::instance().controls.outputLevel.store(level, std::memory_order_relaxed);
+    });
 }
 TALLIX_NATIVE(jboolean, _1isInputMuted)(JNIEnv*, jobject) {
-    return Engine::instance().controls.inputMuted.load(std::memory_order_relaxed) ? JNI_TRUE
-                                                                                  : JNI_FALSE;
+    return native("_isInputMuted", JNI_FALSE, []() -> jboolean {
+        return Engine::instance().controls.inputMuted.load(std::memory_order_relaxed) ? JNI_TRUE
+                                                                                      : JNI_FALSE;
+    });
 }
 TALLIX_NATIVE(void, _1setInputMuted)(JNIEnv*, jobject, jboolean muted) {
-    Engine::instance().controls.inputMuted.store(muted != 0, std::memory_order_relaxed);
+    native("_setInputMuted", [&] {
+        Engine::instance().controls.inputMuted.store(muted != 0, std::memory_order_relaxed);
+    });
 }
 TALLIX_NATIVE(jboolean, _1isCallInProgress)(JNIEnv*, jobject) {
-    return Engine::instance().call.inProgress() ? JNI_TRUE : JNI_FALSE;
+    return native("_isCallInProgress", JNI_FALSE, []() -> jboolean {
+        return Engine::instance().call.inProgress() ? JNI_TRUE : JNI_FALSE;
+    });
 }
 
 TALLIX_NATIVE(void, _1startCall)
 (JNIEnv* env, jobject, jstring pin, jstring host, jshort port, jstring service, jstring inputKey,
  jstring outputKey, jboolean loopback) {
-    if (!ready()) {
+    if (!native("_startCall", false, [] { return ready(); })) {
         return;
     }
-    Result code = Result::failed;
-    if (pin != nullptr && host != nullptr && service != nullptr) {
+    const Result code = nativeResult("_startCall", [&] {
+        if (pin == nullptr || host == nullptr || service == nullptr) {
+            return Result::failed;
+        }
         Utf8Chars pinText(env, pin), hostText(env, host), serviceText(env, service);
         Utf8Chars input(env, inputKey), output(env, outputKey);
         tallix::CallParameters parameters{pinText.c_str(), hostText.c_str(),
@@ -247,9 +316,9 @@ TALLIX_NATIVE(void, _1startCall)
         Engine& engine = Engine::instance();
         auto callHost =
             std::make_shared<tallix::jni::JavaCallHost>(env, callbackTarget().get(), engine.log);
-        code = engine.call.start(std::move(parameters), input.c_str(), output.c_str(),
+        return engine.call.start(std::move(parameters), input.c_str(), output.c_str(),
                                  loopback != 0, std::move(callHost));
-    }
+    });
     throwFor(env, code,
              {{Result::deviceNotFound, JavaCache::kDeviceNotFound,
                "Cannot find audio device to start call"},
@@ -262,92 +331,104 @@ TALLIX_NATIVE(void, _1startCall)
 }
 
 TALLIX_NATIVE(void, _1endCall)(JNIEnv*, jobject) {
-    if (ready()) {
-        Engine::instance().call.end();
-    }
+    native("_endCall", [] {
+        if (ready()) {
+            Engine::instance().call.end();
+        }
+    });
 }
 
 TALLIX_NATIVE(void, _1tcpPacketReceived)(JNIEnv* env, jobject, jbyteArray data, jint length) {
-    if (!ready()) {
-        return;
-    }
-    Engine& engine = Engine::instance();
-    const jsize available = data ? env->GetArrayLength(data) : 0;
-    if (length < 0 || length > available) {
-        engine.log.log(tallix::kSevere,
-                       "Refused TCP packet: length %d outside its array of %d bytes",
-                       static_cast<int>(length), static_cast<int>(available));
-        return;
-    }
-    if (length > tallix::NetPacket::kCapacity) {
-        engine.call.tcpPacketReceived(nullptr, length);  // refused and logged there
-        return;
-    }
-    std::vector<uint8_t> bytes(static_cast<size_t>(length));
-    env->GetByteArrayRegion(data, 0, length, reinterpret_cast<jbyte*>(bytes.data()));
-    engine.call.tcpPacketReceived(bytes.data(), length);
+    native("_tcpPacketReceived", [&] {
+        if (!ready()) {
+            return;
+        }
+        Engine& engine = Engine::instance();
+        const jsize available = data ? env->GetArrayLength(data) : 0;
+        if (length < 0 || length > available) {
+            engine.log.log(tallix::kSevere,
+                           "Refused TCP packet: length %d outside its array of %d bytes",
+                           static_cast<int>(length), static_cast<int>(available));
+            return;
+        }
+        if (length > tallix::NetPacket::kCapacity) {
+            engine.call.tcpPacketReceived(nullptr, length);  // refused and logged there
+            return;
+        }
+        std::vector<uint8_t> bytes(static_cast<size_t>(length));
+        env->GetByteArrayRegion(data, 0, length, reinterpret_cast<jbyte*>(bytes.data()));
+        engine.call.tcpPacketReceived(bytes.data(), length);
+    });
 }
 
 TALLIX_NATIVE(void, _1tcpReadError)(JNIEnv*, jobject) {
-    if (ready()) {
-        Engine::instance().call.tcpReadError();
-    }
+    native("_tcpReadError", [] {
+        if (ready()) {
+            Engine::instance().call.tcpReadError();
+        }
+    });
 }
 
 namespace {
 
-jboolean audioFlag(int flag) {
-    if (!ready()) {
-        return JNI_FALSE;
-    }
-    Engine& engine = Engine::instance();
-    return engine.api().getAudioFlag(engine.client(), flag) != 0 ? JNI_TRUE : JNI_FALSE;
+jboolean audioFlag(const char* name, int flag) {
+    return native(name, JNI_FALSE, [&]() -> jboolean {
+        if (!ready()) {
+            return JNI_FALSE;
+        }
+        Engine& engine = Engine::instance();
+        return engine.api().getAudioFlag(engine.client(), flag) != 0 ? JNI_TRUE : JNI_FALSE;
+    });
 }
 
-void setAudioFlag(int flag, jboolean on) {
-    if (ready()) {
-        Engine& engine = Engine::instance();
-        engine.api().setAudioFlag(engine.client(), flag, on != 0 ? 1 : 0);
-    }
+void setAudioFlag(const char* name, int flag, jboolean on) {
+    native(name, [&] {
+        if (ready()) {
+            Engine& engine = Engine::instance();
+            engine.api().setAudioFlag(engine.client(), flag, on != 0 ? 1 : 0);
+        }
+    });
 }
 
 }  // namespace
 
 TALLIX_NATIVE(jboolean, _1isAecEnabled)(JNIEnv*, jobject) {
-    return audioFlag(1);
+    return audioFlag("_isAecEnabled", 1);
 }
 TALLIX_NATIVE(void, _1setAecEnabled)(JNIEnv*, jobject, jboolean on) {
-    setAudioFlag(1, on);
+    setAudioFlag("_setAecEnabled", 1, on);
 }
 TALLIX_NATIVE(jboolean, _1isAgcEnabled)(JNIEnv*, jobject) {
-    return audioFlag(2);
+    return audioFlag("_isAgcEnabled", 2);
 }
 TALLIX_NATIVE(void, _1setAgcEnabled)(JNIEnv*, jobject, jboolean on) {
-    setAudioFlag(2, on);
+    setAudioFlag("_setAgcEnabled", 2, on);
 }
 TALLIX_NATIVE(jboolean, _1isNoiseSuppressionEnabled)(JNIEnv*, jobject) {
-    return audioFlag(3);
+    return audioFlag("_isNoiseSuppressionEnabled", 3);
 }
 TALLIX_NATIVE(void, _1setNoiseSuppressionEnabled)(JNIEnv*, jobject, jboolean on) {
-    setAudioFlag(3, on);
+    setAudioFlag("_setNoiseSuppressionEnabled", 3, on);
 }
 
 TALLIX_NATIVE(jobject, _1getNextLogEntry)(JNIEnv* env, jobject) {
-    if (!javaCache().complete) {
-        return nullptr;
-    }
-    Engine& engine = Engine::instance();
-    const tallix::SessionApi* api = engine.log.api();
-    QelLogManager* manager = engine.log.manager();
-    if (api == nullptr || manager == nullptr) {
-        return nullptr;
-    }
-    const LogWalkEntry* entry = api->logWalk(manager);
-    if (entry == nullptr) {
-        return nullptr;
-    }
-    const JavaCache& c = javaCache();
-    LocalRef<jstring> text(env, tallix::jni::newStringFromUtf8(env, entry->text));
-    return env->NewObject(static_cast<jclass>(c.logRecordClass.get()), c.logRecordInit,
-                          tallix::jni::levelFor(c, entry->level), text.get());
+    return native("_getNextLogEntry", jobject{}, [&]() -> jobject {
+        if (!javaCache().complete) {
+            return nullptr;
+        }
+        Engine& engine = Engine::instance();
+        const tallix::SessionApi* api = engine.log.api();
+        QelLogManager* manager = engine.log.manager();
+        if (api == nullptr || manager == nullptr) {
+            return nullptr;
+        }
+        const LogWalkEntry* entry = api->logWalk(manager);
+        if (entry == nullptr) {
+            return nullptr;
+        }
+        const JavaCache& c = javaCache();
+        LocalRef<jstring> text(env, tallix::jni::newStringFromUtf8(env, entry->text));
+        return env->NewObject(static_cast<jclass>(c.logRecordClass.get()), c.logRecordInit,
+                              tallix::jni::levelFor(c, entry->level), text.get());
+    });
 }

@@ -80,6 +80,19 @@ TEST_F(SoundPlayerTest, ClipIsResampledOnlyWhenTheDeviceRefusesItsRate) {
     EXPECT_EQ(playingClip().byteLength(), 6400);
 }
 
+TEST_F(SoundPlayerTest, ClipWhoseResamplingWouldOverflowItsLengthIsRefused) {
+    // 1 Hz to 48 kHz: 2M samples would become 144 G, past a 32-bit byte count (before,
+    // the capacity's int conversion overflowed).
+    pa.refusedOutputRates = {1};
+    EXPECT_EQ(play("Speakers", 2000000, 1, false), Result::failed);
+    EXPECT_TRUE(log.contains("1|Error resampling sound clip to 48000 Hz"));
+    EXPECT_FALSE(sounds.soundPlaying());
+    EXPECT_EQ(pa.references, 0);
+    // Short enough to fit, it plays (1 Hz clip of 20 samples: 1.44 M samples).
+    pa.refusedOutputRates = {1};
+    EXPECT_EQ(play("Speakers", 20, 1, false), Result::ok);
+}
+
 TEST_F(SoundPlayerTest, RefusalsAndFailuresGiveEverythingBack) {
     ASSERT_EQ(streams.open(nullptr, nullptr), Result::ok);
     EXPECT_EQ(play(nullptr, 10, 48000, false), Result::busy);

@@ -16,7 +16,10 @@ constexpr DWORD kReplyBufferBytes = 1024;
 platform::UniqueFileHandle openPipe() {
     for (;;) {
         platform::UniqueFileHandle pipe(
-            CreateFileW(kPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+            CreateFileW(kPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                        // The server may only identify us, never act as us: a process that
+                        // made the pipe name first must not be able to impersonate the user.
+                        SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
         if (pipe || GetLastError() != ERROR_PIPE_BUSY) {
             return pipe;
         }

@@ -49,27 +49,30 @@ AudioProcessor::~AudioProcessor() = default;
 
 void AudioProcessor::reset(bool echoCancellation, bool gainControl,
                            bool noiseSuppression) noexcept {
-    if (m_module) {
-        m_module->apm->Initialize();
-        return;
-    }
-    auto module = std::unique_ptr<Module>(new (std::nothrow) Module);
-    if (!module) {
-        return;
-    }
-    module->config = initialConfig(echoCancellation, gainControl, noiseSuppression);
+    // The module allocates in its builder and in every Initialize, and reports running
+    // out of memory by throwing: then the processing stays absent (blocks pass through
+    // unprocessed) rather than ending the process.
     try {
+        if (m_module) {
+            m_module->apm->Initialize();
+            return;
+        }
+        auto module = std::unique_ptr<Module>(new (std::nothrow) Module);
+        if (!module) {
+            return;
+        }
+        module->config = initialConfig(echoCancellation, gainControl, noiseSuppression);
         module->apm = webrtc::AudioProcessingBuilder().SetConfig(module->config).Create();
+        if (!module->apm) {
+            return;
+        }
+        // 32 kHz mono both ways, so that the first block does not re-initialise.
+        const webrtc::ProcessingConfig formats{{blockFormat(), blockFormat(), blockFormat(), blockFormat()}};
+        module->apm->Initialize(formats);
+        m_module = std::move(module);
     } catch (...) {
-        return;  // out of memory inside the module: stay absent
+        m_module.reset();
     }
-    if (!module->apm) {
-        return;
-    }
-    // 32 kHz mono both ways, so that the first block does not re-initialise.
-    const webrtc::ProcessingConfig formats{{blockFormat(), blockFormat(), blockFormat(), blockFormat()}};
-    module->apm->Initialize(formats);
-    m_module = std::move(module);
 }
 
 void AudioProcessor::apply() noexcept {

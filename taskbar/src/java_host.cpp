@@ -1,7 +1,7 @@
 #include "taskbar/src/java_host.h"
 
-#include <atomic>
 #include <cstdio>
+#include <mutex>
 
 #include "taskbar/src/jni_refs.h"
 
@@ -9,12 +9,14 @@ namespace taskbar {
 namespace {
 
 // Written by the load hook and _init before the pipe server thread that reads them is
-// started; the target is atomic because a later _init may replace it while the
-// server thread runs.
+// started. A later _init may replace the target while the server thread runs: the
+// mutex keeps the replacement (which deletes the old global reference) apart from the
+// server thread taking a local reference of its own to call on.
 JavaVM* g_vm = nullptr;
 jclass g_hostClass = nullptr;
 jmethodID g_onJumpListClick = nullptr;
-std::atomic<jobject> g_target{nullptr};
+std::mutex g_targetMutex;
+jobject g_target = nullptr;
 
 }  // namespace
 
@@ -41,7 +43,16 @@ jint bindToVirtualMachine(JavaVM* vm) {
 }
 
 void setCallbackTarget(JNIEnv* env, jobject target) {
-    g_target.store(env->NewGlobalRef(target));
+    const jobject replacement = target != nullptr ? env->NewGlobalRef(target) : nullptr;
+    jobject previous = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(g_targetMutex);
+        previous = g_target;
+        g_target = replacement;
+    }
+    if (previous != nullptr) {
+        env->DeleteGlobalRef(previous);
+    }
 }
 
 JNIEnv* environmentOfThisThread() {
@@ -58,8 +69,15 @@ JNIEnv* environmentOfThisThread() {
 }
 
 void callOnJumpListClick(JNIEnv* env, const char* modifiedUtf8) {
-    const jobject target = g_target.load();
-    if (target == nullptr || g_onJumpListClick == nullptr) {
+    jobject own = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(g_targetMutex);
+        if (g_target != nullptr) {
+            own = env->NewLocalRef(g_target);
+        }
+    }
+    LocalRef<jobject> target(env, own);
+    if (!target || g_onJumpListClick == nullptr) {
         std::printf("No Java object to hand the command line to\n");
         return;
     }
@@ -69,7 +87,7 @@ void callOnJumpListClick(JNIEnv* env, const char* modifiedUtf8) {
         env->ExceptionDescribe();
         return;
     }
-    env->CallVoidMethod(target, g_onJumpListClick, text.get());
+    env->CallVoidMethod(target.get(), g_onJumpListClick, text.get());
     if (env->ExceptionCheck()) {
         env->ExceptionDescribe();
     }

@@ -15,8 +15,8 @@ inline constexpr const char* kHostClassName = "com/zephra/client/platform/window
 jint bindToVirtualMachine(JavaVM* vm);
 
 // Makes a global reference to `target` and makes it the object the callback is
-// invoked on. A previous target stays referenced: the pipe server thread may be
-// using it at this very moment.
+// invoked on; the previous target's global reference is deleted (the pipe server
+// thread calls on a local reference of its own, so it is never left with a deleted one).
 void setCallbackTarget(JNIEnv* env, jobject target);
 
 // The calling thread's JNI environment; a thread that is not attached is attached as

@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "platform/win32_handle.h"
+#include "taskbar/src/guarded.h"
 #include "taskbar/src/java_host.h"
 #include "taskbar/src/request_text.h"
 
@@ -72,15 +73,18 @@ void startRead(ConnectionOwner& connection) {
     }
 }
 
-void handToJava(const unsigned char* request, DWORD bytes) {
-    std::fflush(stdout);
-    JNIEnv* env = environmentOfThisThread();
-    if (env == nullptr) {
-        std::printf("Failed to attach the pipe thread to the Java virtual machine\n");
-        return;
-    }
-    const std::string text = requestToJavaText(request, bytes);
-    callOnJumpListClick(env, text.c_str());
+// Runs inside a completion routine: nothing may unwind out of it.
+void handToJava(const unsigned char* request, DWORD bytes) noexcept {
+    guarded("Pipe request", [&] {
+        std::fflush(stdout);
+        JNIEnv* env = environmentOfThisThread();
+        if (env == nullptr) {
+            std::printf("Failed to attach the pipe thread to the Java virtual machine\n");
+            return;
+        }
+        const std::string text = requestToJavaText(request, bytes);
+        callOnJumpListClick(env, text.c_str());
+    });
 }
 
 // A request longer than the buffer completes with ERROR_MORE_DATA, a client that
@@ -167,7 +171,7 @@ platform::UniqueFileHandle waitingInstance(OVERLAPPED& overlapped, bool& pending
     }
 }
 
-DWORD WINAPI serverThread(void*) {
+DWORD serve() {
     platform::UniqueHandle event(CreateEventW(nullptr, TRUE, TRUE, nullptr));
     if (!event) {
         std::printf("CreateEvent failed with %lu.\n", GetLastError());
@@ -206,6 +210,8 @@ DWORD WINAPI serverThread(void*) {
         startRead(connection);
     }
 }
+
+DWORD WINAPI serverThread(void*) { return guarded("Pipe server thread", DWORD{0}, [] { return serve(); }); }
 
 }  // namespace
 

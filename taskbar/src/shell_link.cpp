@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/win32_handle.h"
+#include "taskbar/src/icon_resources.h"
 #include "taskbar/src/shell_ids.h"
 
 namespace taskbar {
@@ -37,7 +38,7 @@ HRESULT checkedPath(const std::wstring& path) {
 std::wstring iconPath(const std::wstring& directory, const std::wstring& library) {
     std::wstring underNative = directory + L"\\native\\" + library;
     if (checkedPath(underNative) == S_OK) {
-        platform::UniqueModule module(LoadLibraryW(underNative.c_str()));
+        platform::UniqueModule module(loadIconResources(underNative.c_str()));
         if (module) {
             return underNative;
         }

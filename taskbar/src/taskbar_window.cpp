@@ -7,6 +7,7 @@
 #include "platform/unique_resource.h"
 #include "platform/win32_handle.h"
 #include "taskbar/src/com_ptr.h"
+#include "taskbar/src/icon_resources.h"
 #include "taskbar/src/shell_ids.h"
 
 namespace taskbar {
@@ -14,7 +15,7 @@ namespace {
 
 using platform::UniqueIcon;
 
-// The longest path LoadLibraryW is given, with room for its terminating zero.
+// The longest path the icon library load is given, with room for its terminating zero.
 constexpr std::size_t kMaxPathChars = MAX_PATH;
 
 // The icon library stays loaded for the life of the process: an overlay may be set
@@ -29,9 +30,9 @@ HMODULE loadIconLibrary(const std::optional<std::wstring>& name) {
         std::printf("Icon library name too long\n");
         return nullptr;
     }
-    HMODULE module = LoadLibraryW(underNative.c_str());
+    HMODULE module = loadIconResources(underNative.c_str());
     if (module == nullptr) {
-        module = LoadLibraryW(name->c_str());
+        module = loadIconResources(name->c_str());
     }
     if (module == nullptr) {
         std::printf("LoadLibrary Failed : %lu\n", GetLastError());

@@ -95,6 +95,85 @@ TEST(HushletWithoutServer, ExitsAtOnceWithCodeZero) {
     EXPECT_LT(elapsed, 10000u);
 }
 
+// A one-instance server of the pipe name, in place of Taskelle's: serves one request
+// and reports the impersonation level its client allowed.
+class ImpostorServer {
+public:
+    ImpostorServer()
+        : m_pipe(CreateNamedPipeW(kPipe, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1,
+                                  8192, 8192, 5000, nullptr)) {
+        if (m_pipe) {
+            m_thread = std::thread([this] { serveOne(); });
+        }
+    }
+    ~ImpostorServer() {
+        if (m_thread.joinable()) {
+            m_thread.join();
+        }
+    }
+    bool ready() const { return static_cast<bool>(m_pipe); }
+    // Waits for the request to have been served; 0 when the client could not be impersonated.
+    int levelSeen() {
+        m_thread.join();
+        return m_level;
+    }
+
+private:
+    void serveOne() {
+        if (!ConnectNamedPipe(m_pipe.get(), nullptr) && GetLastError() != ERROR_PIPE_CONNECTED) {
+            return;
+        }
+        char request[8192];
+        DWORD read = 0;
+        ReadFile(m_pipe.get(), request, sizeof request, &read, nullptr);
+        if (ImpersonateNamedPipeClient(m_pipe.get())) {
+            HANDLE token = nullptr;
+            if (OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token)) {
+                SECURITY_IMPERSONATION_LEVEL level = SecurityAnonymous;
+                DWORD size = 0;
+                if (GetTokenInformation(token, TokenImpersonationLevel, &level, sizeof level, &size)) {
+                    m_level = static_cast<int>(level) + 1;  // 0 stays "not impersonated"
+                }
+                CloseHandle(token);
+            }
+            RevertToSelf();
+        }
+        DWORD written = 0;
+        WriteFile(m_pipe.get(), request, 0, &written, nullptr);
+        FlushFileBuffers(m_pipe.get());
+        DisconnectNamedPipe(m_pipe.get());
+    }
+
+    platform::UniqueFileHandle m_pipe;
+    std::thread m_thread;
+    int m_level = 0;
+};
+
+// Runs before the server is started: a process that made the pipe name first serves
+// Hushlet itself, and may identify it but not act as it.
+TEST(HushletWithoutServer, AServerInItsPlaceCanOnlyIdentifyIt) {
+    {
+        // Whether this platform keeps the level a client asks for: Wine 8 does not (it
+        // impersonates at SecurityImpersonation whatever the client asked).
+        ImpostorServer probe;
+        ASSERT_TRUE(probe.ready());
+        platform::UniqueFileHandle client(CreateFileW(kPipe, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                                      SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
+        ASSERT_TRUE(client);
+        ASSERT_TRUE(sendText(client.get(), u"probe"));
+        receiveEmptyReply(client.get());
+        const int level = probe.levelSeen();
+        if (level != SecurityIdentification + 1) {
+            GTEST_SKIP() << "this platform does not keep a pipe client's impersonation level (got "
+                         << level - 1 << " for a client asking for identification)";
+        }
+    }
+    ImpostorServer impostor;
+    ASSERT_TRUE(impostor.ready());
+    EXPECT_EQ(runHushlet(L"--open x"), 0u);
+    EXPECT_EQ(impostor.levelSeen(), SecurityIdentification + 1);
+}
+
 int g_attachesBeforeServer = 0;
 bool g_serverStarted = false;
 

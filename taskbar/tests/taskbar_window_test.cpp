@@ -87,6 +87,35 @@ TEST_F(TaskbarWindow, InitGivesTheProcessItsIdentityAndKeepsTheTarget) {
     CoTaskMemFree(id);
 }
 
+TEST_F(TaskbarWindow, InitAgainReplacesTheTargetAndDeletesTheOldReference) {
+    lib.init(jvm.env(), jvm.hostObject(), jvm.newString(u"unused"));
+    const int live = jvm.globalRefs - jvm.deletedGlobalRefs;
+    lib.init(jvm.env(), jvm.hostObject(), jvm.newString(u"unused"));
+    lib.init(jvm.env(), jvm.hostObject(), jvm.newString(u"unused"));
+    EXPECT_EQ(jvm.globalRefs - jvm.deletedGlobalRefs, live) << "one target referenced at a time";
+}
+
+TEST_F(TaskbarWindow, NoCodeOfAnIconLibraryRuns) {
+    // trace_icons.dll, beside the program, has the test icons and a DllMain that would
+    // set a variable of this process if it ever ran.
+    RecordingShellClasses classes(RecordingShellClasses::kTaskbarList);
+    SetEnvironmentVariableW(L"TASKELLE_ICON_LIBRARY_RAN", nullptr);
+    OutputCapture output;
+    setOverlay(u"trace_icons.dll", 4);
+    EXPECT_EQ(output.out(), "");
+    ASSERT_EQ(shellRecord().overlays.size(), 1u);
+    EXPECT_EQ(shellRecord().overlays[0].iconColor, kIcon105Colour);
+    wchar_t value[8] = {};
+    EXPECT_EQ(GetEnvironmentVariableW(L"TASKELLE_ICON_LIBRARY_RAN", value, 8), 0u)
+        << "the icon library's DllMain ran";
+    // The same library would run its code when loaded as a library, so the check can fail.
+    HMODULE loaded = LoadLibraryW(L"trace_icons.dll");
+    ASSERT_NE(loaded, nullptr);
+    EXPECT_NE(GetEnvironmentVariableW(L"TASKELLE_ICON_LIBRARY_RAN", value, 8), 0u);
+    FreeLibrary(loaded);
+    SetEnvironmentVariableW(L"TASKELLE_ICON_LIBRARY_RAN", nullptr);
+}
+
 TEST_F(TaskbarWindow, OverlayNumbersMapToIconResourcesFromNative) {
     // Wine's own taskbar list: the icons load, the calls succeed and print nothing.
     // The test library has icons 101 and 105 only, so number 1 (102) is missing.
@@ -135,7 +164,8 @@ TEST_F(TaskbarWindow, MissingLibraryIsReportedAndTheOverlayRemoved) {
     OutputCapture output;
     setOverlay(u"no_such_icons.dll", 2);
     const std::string text = output.out();
-    EXPECT_EQ(text.rfind("LoadLibrary Failed : 126\nIcon (103) Loading Failed : ", 0), 0u) << text;
+    // The library is mapped as a data file, so the error is the file's (not found).
+    EXPECT_EQ(text.rfind("LoadLibrary Failed : 2\nIcon (103) Loading Failed : ", 0), 0u) << text;
     ASSERT_EQ(shellRecord().overlays.size(), 1u);
     EXPECT_FALSE(shellRecord().overlays[0].hasIcon);
     EXPECT_EQ(shellRecord().overlays[0].description, L"Away");

@@ -34,8 +34,12 @@ std::optional<MonoAudio> readWav(const std::string& path, std::string& error) {
         return std::nullopt;
     }
     const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
-    if (bytes.size() < 12 || std::memcmp(bytes.data(), "RIFF", 4) != 0 ||
-        std::memcmp(bytes.data() + 8, "WAVE", 4) != 0) {
+    return parseWav(bytes.data(), bytes.size(), path, error);
+}
+
+std::optional<MonoAudio> parseWav(const uint8_t* data, size_t length, const std::string& path,
+                                  std::string& error) {
+    if (length < 12 || std::memcmp(data, "RIFF", 4) != 0 || std::memcmp(data + 8, "WAVE", 4) != 0) {
         error = path + " is not a WAV file";
         return std::nullopt;
     }
@@ -44,9 +48,9 @@ std::optional<MonoAudio> readWav(const std::string& path, std::string& error) {
     MonoAudio audio;
     // Walk the chunks: "fmt " must come before "data"; others (LIST, fact) are skipped.
     size_t pos = 12;
-    while (pos + 8 <= bytes.size()) {
-        const uint8_t* chunk = bytes.data() + pos;
-        const size_t size = std::min<size_t>(le32(chunk + 4), bytes.size() - pos - 8);
+    while (pos + 8 <= length) {
+        const uint8_t* chunk = data + pos;
+        const size_t size = std::min<size_t>(le32(chunk + 4), length - pos - 8);
         if (std::memcmp(chunk, "fmt ", 4) == 0 && size >= 16) {
             const uint16_t format = le16(chunk + 8);
             channels = le16(chunk + 10);

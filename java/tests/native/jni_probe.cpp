@@ -3,7 +3,9 @@
 #include <jni.h>
 
 #include <string>
+#include <thread>
 
+#include "engine/jni/jni_refs.h"
 #include "platform/utf.h"
 
 extern "C" JNIEXPORT jstring JNICALL Java_com_zephra_testing_JniProbe_roundTrip(JNIEnv* env, jclass,
@@ -31,4 +33,12 @@ extern "C" JNIEXPORT jint JNICALL Java_com_zephra_testing_JniProbe_callBack(JNIE
         }
     }
     return done;
+}
+
+// The engine's global reference owner, made here and dropped on a thread that was never
+// attached to the VM.
+extern "C" JNIEXPORT void JNICALL Java_com_zephra_testing_JniProbe_dropOnUnattachedThread(JNIEnv* env, jclass,
+                                                                                        jobject object) {
+    tallix::jni::GlobalRef ref(env, object);
+    std::thread([&ref] { ref.reset(); }).join();
 }

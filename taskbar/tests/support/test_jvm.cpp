@@ -82,6 +82,8 @@ struct TestJvmFunctions {
         ++testJvm().globalRefs;
         return object;
     }
+    static void JNICALL deleteGlobalRef(JNIEnv*, jobject) { ++testJvm().deletedGlobalRefs; }
+    static jobject JNICALL newLocalRef(JNIEnv*, jobject object) { return object; }
     static void JNICALL deleteLocalRef(JNIEnv*, jobject object) {
         TestJvm& jvm = testJvm();
         std::lock_guard<std::mutex> lock(jvm.m_mutex);
@@ -138,6 +140,8 @@ TestJvm::TestJvm() {
     m_functions.ExceptionDescribe = TestJvmFunctions::exceptionDescribe;
     m_functions.NewGlobalRef = TestJvmFunctions::newGlobalRef;
     m_functions.DeleteLocalRef = TestJvmFunctions::deleteLocalRef;
+    m_functions.DeleteGlobalRef = TestJvmFunctions::deleteGlobalRef;
+    m_functions.NewLocalRef = TestJvmFunctions::newLocalRef;
     m_functions.GetStringLength = TestJvmFunctions::getStringLength;
     m_functions.GetStringChars = TestJvmFunctions::getStringChars;
     m_functions.ReleaseStringChars = TestJvmFunctions::releaseStringChars;

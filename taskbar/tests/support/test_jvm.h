@@ -46,7 +46,8 @@ public:
     std::string foundClass;
     std::string methodName;
     std::string methodSignature;
-    std::atomic<int> globalRefs{0};
+    std::atomic<int> globalRefs{0};  // made; deletedGlobalRefs of them deleted
+    std::atomic<int> deletedGlobalRefs{0};
     std::atomic<int> liveLocalStrings{0};
     std::atomic<int> attaches{0};
     std::atomic<int> describedExceptions{0};

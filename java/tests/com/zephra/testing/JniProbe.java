@@ -13,4 +13,7 @@ public final class JniProbe {
 
     /** Calls {@code callback.accept(value)} from native code {@code times} times. */
     public static native int callBack(java.util.function.IntConsumer callback, int times);
+
+    /** Takes a global reference to {@code object} and drops it on a thread not attached to the VM. */
+    public static native void dropOnUnattachedThread(Object object);
 }
