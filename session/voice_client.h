@@ -182,6 +182,8 @@ private:
     // createAudio: false when memory runs out.
     bool createAudio() noexcept;
     void resetAudio() noexcept;
+    // The messages that the audio thread only counted, written by the poll loop.
+    void writeAudioMessages() noexcept;
     void finishRecordings() noexcept;
 
     std::unique_ptr<LogManager> m_log;

@@ -22,6 +22,8 @@ bool VoiceClient::createAudio() noexcept {
 
 void VoiceClient::resetAudio() noexcept { m_audio->lastVoiceReceive.store(0, std::memory_order_relaxed); }
 
+void VoiceClient::writeAudioMessages() noexcept {}
+
 int32_t VoiceClient::audioSetup(int32_t, int32_t, int32_t) noexcept { return 0; }
 
 bool VoiceClient::audioIO(const float* const*, int32_t, float, float* const*, int32_t, float) noexcept {

@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "platform/spin_lock.h"
+#include "session/audio/packet_pool.h"
 #include "session/audio/rate_converter.h"
 #include "session/audio/sample_fifo.h"
 
@@ -93,6 +94,8 @@ public:
     uint64_t droppedCaptureSamples() const noexcept { return m_droppedCapture.load(std::memory_order_relaxed); }
     uint64_t paddedCaptureSamples() const noexcept { return m_paddedCapture.load(std::memory_order_relaxed); }
     uint32_t lockMisses() const noexcept { return m_lockMisses.load(std::memory_order_relaxed); }
+    // Received frames dropped because no pool slot was free or the frame was too long.
+    uint32_t droppedFrames() const noexcept { return m_droppedFrames.load(std::memory_order_relaxed); }
     void countLockMiss() noexcept { m_lockMisses.fetch_add(1, std::memory_order_relaxed); }
 
 private:
@@ -114,6 +117,8 @@ private:
     int m_streamDelayMs = 0;
     SampleFifo m_playback;
     SampleFifo m_capture;
+    // Declared before the jitter buffer, which gives its packets back here as it goes.
+    PacketPool m_pool;
     VoiceCodec& m_codec;
     AudioProcessor& m_processor;
     std::unique_ptr<JitterBuffer_, JitterDeleter> m_jitter;
@@ -126,6 +131,7 @@ private:
     std::atomic<uint64_t> m_droppedCapture{0};
     std::atomic<uint64_t> m_paddedCapture{0};
     std::atomic<uint32_t> m_lockMisses{0};
+    std::atomic<uint32_t> m_droppedFrames{0};
 };
 
 }  // namespace qel

@@ -105,7 +105,7 @@ TEST_F(VoiceAudioTest, ClosedGateGivesSilenceAndQueuesNoCapture) {
     EXPECT_EQ(out[511], 0.0f);
     EXPECT_EQ(audio.path().captureFifo().count(), 0);
     uint8_t payload[1008];
-    EXPECT_EQ(audio.sealPayload(payload), 0);
+    EXPECT_EQ(qeltest::sealFrame(audio, payload), 0);
 }
 
 TEST_F(VoiceAudioTest, UnderrunSilencesTheBufferAndIsReportedThroughItsSlot) {
