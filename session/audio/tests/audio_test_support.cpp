@@ -157,6 +157,8 @@ bool runBuffer(qel::VoiceAudio& audio, const float* in, int frames, std::vector<
     const float* inputs[1] = {in};
     float* outputs[1] = {out.data()};
     const bool ok = audio.audioIO(inputs, 1, inputGain, outputs, 1, outputGain);
+    // The poll loop writes what the audio thread counted; here, after every buffer.
+    audio.writeAudioMessages();
     if (played) {
         played->insert(played->end(), out.begin(), out.end());
     }

@@ -83,15 +83,26 @@ TEST_F(VoiceAudioTest, FlagsStartOnAndSwitchTheModule) {
     EXPECT_EQ(log.count("setAGC(false)"), 1);
     EXPECT_EQ(log.count("setNoiseSup(true)"), 1);
 
-    ASSERT_NE(audio.processor().module(), nullptr);
-    EXPECT_FALSE(audio.processor().module()->echo_cancellation()->is_enabled());
-    EXPECT_FALSE(audio.processor().module()->gain_control()->is_enabled());
-    EXPECT_TRUE(audio.processor().module()->noise_suppression()->is_enabled());
-    EXPECT_TRUE(audio.processor().module()->high_pass_filter()->is_enabled());
-    // Flags survive a reset.
+    // The requests reach the module on the audio thread, before its next block: until
+    // then no other thread has called into it.
+    webrtc::AudioProcessing* module = audio.processor().module();
+    ASSERT_NE(module, nullptr);
+    EXPECT_TRUE(module->echo_cancellation()->is_enabled());
+    EXPECT_TRUE(module->gain_control()->is_enabled());
+    ASSERT_EQ(audio.audioSetup(48000, 512, 0), 2);
+    audio.setLastVoiceReceive(1);
+    std::vector<float> in(512, 0.0f);
+    EXPECT_TRUE(qeltest::runBuffer(audio, in.data(), 512, nullptr));
+    EXPECT_FALSE(module->echo_cancellation()->is_enabled());
+    EXPECT_FALSE(module->gain_control()->is_enabled());
+    EXPECT_TRUE(module->noise_suppression()->is_enabled());
+    EXPECT_TRUE(module->high_pass_filter()->is_enabled());
+    // Flags survive a reset, and a reset applies a request still pending.
+    EXPECT_TRUE(audio.setFlag(3, false));
     audio.reset();
     EXPECT_EQ(audio.getFlag(1), 0);
-    EXPECT_FALSE(audio.processor().module()->echo_cancellation()->is_enabled());
+    EXPECT_FALSE(module->echo_cancellation()->is_enabled());
+    EXPECT_FALSE(module->noise_suppression()->is_enabled());
 }
 
 TEST_F(VoiceAudioTest, ClosedGateGivesSilenceAndQueuesNoCapture) {
