@@ -1,0 +1,281 @@
+// The audio thread of a real call reaches neither the heap nor a message of its own.
+//
+// This program puts its own malloc, calloc, realloc, free, posix_memalign,
+// aligned_alloc and memalign in front of the C library's for the whole process (the
+// session library, loaded at run time, and every library it uses resolve to them), and
+// counts the calls that the audio thread makes while it is inside audioIO. The call is
+// qelcall's: the session library through its exported entry points, the real
+// qel-server on loopback dropping, delaying and reordering voice packets, and the
+// client's real log at a level that keeps the underrun and insertion messages.
+#include <dlfcn.h>
+#include <signal.h>
+#include <sys/select.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+// Not the qel-server tests' own helper: that one includes <poll.h>, whose poll is not
+// the session library's declared in qel_api.h.
+#include "tools/qelcall/call.h"
+#include "tools/qelcall/qel_library.h"
+
+extern "C" {
+void* __libc_malloc(size_t);
+void* __libc_calloc(size_t, size_t);
+void* __libc_realloc(void*, size_t);
+void __libc_free(void*);
+void* __libc_memalign(size_t, size_t);
+}
+
+namespace {
+
+thread_local bool t_insideAudioIO = false;
+std::atomic<bool> g_counting{false};
+std::atomic<uint64_t> g_heapCalls{0};
+std::atomic<uint64_t> g_sortCalls{0};
+
+// `caller` is the return address of the allocator call: the C library's qsort, which
+// takes a temporary block for arrays of 1 KiB and more, is told apart (the processing
+// module's echo canceller sorts with it on every block).
+void noteHeapCall(void* caller) noexcept {
+    if (t_insideAudioIO && g_counting.load(std::memory_order_relaxed)) {
+        g_heapCalls.fetch_add(1, std::memory_order_relaxed);
+        Dl_info info{};
+        if (dladdr(caller, &info) != 0 && info.dli_sname != nullptr &&
+            std::strstr(info.dli_sname, "qsort") != nullptr) {
+            g_sortCalls.fetch_add(1, std::memory_order_relaxed);
+        }
+    }
+}
+
+#define NOTE_HEAP_CALL() noteHeapCall(__builtin_return_address(0))
+
+}  // namespace
+
+extern "C" {
+void* malloc(size_t size) {
+    NOTE_HEAP_CALL();
+    return __libc_malloc(size);
+}
+void* calloc(size_t n, size_t size) {
+    NOTE_HEAP_CALL();
+    return __libc_calloc(n, size);
+}
+void* realloc(void* p, size_t size) {
+    NOTE_HEAP_CALL();
+    return __libc_realloc(p, size);
+}
+void free(void* p) {
+    NOTE_HEAP_CALL();
+    __libc_free(p);
+}
+int posix_memalign(void** out, size_t alignment, size_t size) {
+    NOTE_HEAP_CALL();
+    void* p = __libc_memalign(alignment, size);
+    if (p == nullptr) {
+        return ENOMEM;
+    }
+    *out = p;
+    return 0;
+}
+void* aligned_alloc(size_t alignment, size_t size) {
+    NOTE_HEAP_CALL();
+    return __libc_memalign(alignment, size);
+}
+void* memalign(size_t alignment, size_t size) {
+    NOTE_HEAP_CALL();
+    return __libc_memalign(alignment, size);
+}
+}
+
+namespace {
+
+// The real qel-server on system-picked ports, stopped with SIGTERM at the end.
+class Server {
+public:
+    explicit Server(std::vector<std::string> args) {
+        int out[2];
+        if (pipe(out) != 0) {
+            return;
+        }
+        m_pid = fork();
+        if (m_pid == 0) {
+            dup2(out[1], STDOUT_FILENO);
+            close(out[0]);
+            close(out[1]);
+            std::vector<char*> argv{const_cast<char*>(QEL_SERVER_PATH)};
+            for (std::string& a : args) {
+                argv.push_back(a.data());
+            }
+            argv.push_back(nullptr);
+            execv(QEL_SERVER_PATH, argv.data());
+            _exit(127);
+        }
+        close(out[1]);
+        std::string line;
+        char c = 0;
+        for (;;) {
+            fd_set readable;
+            FD_ZERO(&readable);
+            FD_SET(out[0], &readable);
+            timeval wait{10, 0};
+            if (select(out[0] + 1, &readable, nullptr, nullptr, &wait) <= 0 || read(out[0], &c, 1) != 1 ||
+                c == '\n') {
+                break;
+            }
+            line += c;
+        }
+        close(out[0]);
+        unsigned tcp = 0;
+        unsigned udp = 0;
+        if (std::sscanf(line.c_str(), "qel-server listening tcp=%u udp=%u", &tcp, &udp) == 2) {
+            m_tcpPort = static_cast<uint16_t>(tcp);
+        }
+    }
+    ~Server() {
+        if (m_pid > 0) {
+            kill(m_pid, SIGTERM);
+            waitpid(m_pid, nullptr, 0);
+        }
+    }
+    Server(const Server&) = delete;
+    Server& operator=(const Server&) = delete;
+    uint16_t tcpPort() const { return m_tcpPort; }
+
+private:
+    pid_t m_pid = -1;
+    uint16_t m_tcpPort = 0;
+};
+
+// 2 s of the device's 48 kHz / 512-frame buffers before counting starts: the
+// pipeline's first buffers set up the processing module's own state.
+constexpr uint64_t kWarmUpBuffers = 2 * 48000 / 512;
+
+qelcall::QelEntryPoints g_real;
+std::atomic<uint64_t> g_buffers{0};
+std::atomic<uint64_t> g_countedBuffers{0};
+std::atomic<int> g_underrunLines{0};
+std::atomic<int> g_insertionLines{0};
+
+int countingAudioIO(QelClient* client, const float* const* inputs, int inputCount, float inputGain,
+                    float* const* outputs, int outputCount, float outputGain) {
+    if (g_buffers.fetch_add(1) == kWarmUpBuffers) {
+        g_counting = true;
+    }
+    if (g_counting) {
+        g_countedBuffers.fetch_add(1);
+    }
+    t_insideAudioIO = true;
+    const int result = g_real.audioIO(client, inputs, inputCount, inputGain, outputs, outputCount, outputGain);
+    t_insideAudioIO = false;
+    return result;
+}
+
+// Keeps level 4 (the underrun and insertion messages) whatever the tool asks for.
+void fineLogLevel(QelClient* client, int) { g_real.loglevel(client, 4); }
+
+// Sees every line the call thread walks, to tell that the impairment did its work.
+const LogWalkEntry* watchingLogWalk(QelClient* client) {
+    const LogWalkEntry* entry = g_real.logwalk(client);
+    if (entry != nullptr && g_counting) {
+        const char* message = std::strchr(entry->text, ' ');
+        message = message != nullptr ? message + 1 : entry->text;
+        if (std::strstr(message, "Network underrun") != nullptr) {
+            g_underrunLines.fetch_add(1);
+        }
+        if (std::strstr(message, "Jitter buffer packet inserted") != nullptr) {
+            g_insertionLines.fetch_add(1);
+        }
+    }
+    return entry;
+}
+
+struct HeapCount {
+    uint64_t calls = 0;
+    uint64_t sortCalls = 0;
+};
+
+// One 6-second call through echo; counts from 2 s after the first audioIO on.
+HeapCount countHeapCallsInACall(bool echoCancellation) {
+    g_buffers = 0;
+    g_countedBuffers = 0;
+    g_heapCalls = 0;
+    g_sortCalls = 0;
+    g_underrunLines = 0;
+    g_insertionLines = 0;
+    Server server({"--loss", "10", "--jitter", "100", "--reorder", "10", "--seed", "15"});
+    EXPECT_NE(server.tcpPort(), 0);
+
+    qelcall::QelLibrary library;
+    std::string error;
+    if (!library.load(QEL_LIBRARY_PATH, error)) {
+        ADD_FAILURE() << error;
+        return {};
+    }
+    g_real = library.api();
+    qelcall::QelEntryPoints api = g_real;
+    api.audioIO = &countingAudioIO;
+    api.loglevel = &fineLogLevel;
+    api.logwalk = &watchingLogWalk;
+
+    // A voice to send: a tone with pauses, so the encoder works on changing input.
+    qelcall::MonoAudio mic;
+    mic.rate = qelcall::kDeviceRate;
+    mic.samples.resize(8 * qelcall::kDeviceRate);
+    for (size_t i = 0; i < mic.samples.size(); ++i) {
+        const bool speaking = (i / 24000) % 3 != 2;
+        mic.samples[i] = speaking ? 0.3f * static_cast<float>(std::sin(2 * M_PI * 440.0 * i / 48000)) : 0.0f;
+    }
+    mic.samples.shrink_to_fit();
+    qelcall::MonoAudio heard;
+    heard.samples.reserve(10 * qelcall::kDeviceRate);
+    qelcall::CallOptions options;
+    options.port = server.tcpPort();
+    options.seconds = 6;
+    options.echoCancellation = echoCancellation;
+    qelcall::CallStatistics stats;
+    const std::atomic<bool> stop{false};
+    const std::string failure = qelcall::runCall(api, options, mic, heard, stats, stop);
+    g_counting = false;
+    EXPECT_EQ(failure, "");
+    EXPECT_TRUE(stats.connected && stats.viaUdp);
+
+    std::printf("echo cancellation %s: %llu heap calls (%llu by qsort) in %llu device buffers after "
+                "warm-up; %d underrun and %d insertion lines; %llu packets received of %llu sent\n",
+                echoCancellation ? "on" : "off", static_cast<unsigned long long>(g_heapCalls.load()),
+                static_cast<unsigned long long>(g_sortCalls.load()),
+                static_cast<unsigned long long>(g_countedBuffers.load()), g_underrunLines.load(),
+                g_insertionLines.load(), static_cast<unsigned long long>(stats.udpReceived),
+                static_cast<unsigned long long>(stats.udpSent));
+    // About 4 s counted at 93.75 buffers a second.
+    EXPECT_GT(g_countedBuffers.load(), 300u);
+    // The impairment reached the jitter buffer in the counted part of the call: lost
+    // packets are underruns; late ones mostly make it insert a frame too (not in every
+    // run, so that is only printed).
+    EXPECT_GT(g_underrunLines.load(), 0);
+    return {g_heapCalls.load(), g_sortCalls.load()};
+}
+
+TEST(AudioThreadHeap, NoHeapCallInsideAudioIOThroughALossyJitteryCall) {
+    const HeapCount count = countHeapCallsInACall(false);
+    EXPECT_EQ(count.calls, 0u);
+}
+
+// With the echo canceller on, the only heap calls allowed are the C library's qsort
+// inside the processing module of the WebRTC generation this build links (a temporary
+// block per sort); every other part of the path stays off the heap.
+TEST(AudioThreadHeap, WithEchoCancellationOnlyTheModulesSortReachesTheHeap) {
+    const HeapCount count = countHeapCallsInACall(true);
+    EXPECT_EQ(count.calls - count.sortCalls, 0u);
+}
+
+}  // namespace
