@@ -78,7 +78,12 @@ int32_t VoiceAudio::audioSetup(int32_t rate, int32_t frames, int32_t latency) no
     m_latency = latency;
     m_deviceRate = rate;
     m_frames = frames;
-    return m_path.setup(rate, frames, latency);
+    const int result = m_path.setup(rate, frames, latency);
+    // The delay the echo canceller is told comes from the caller's latency figure; a
+    // wrong unit there shows as a wrong delay here.
+    m_log.log(4, "Audio setup: %d Hz, %d frames, latency %d samples, echo delay %d ms", rate,
+              frames, latency, m_path.streamDelayMs());
+    return result;
 }
 
 void VoiceAudio::mixCapture(const float* const* inputs, int n, float factor) noexcept {
