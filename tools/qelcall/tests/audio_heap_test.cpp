@@ -8,10 +8,6 @@
 // qel-server on loopback dropping, delaying and reordering voice packets, and the
 // client's real log at a level that keeps the underrun and insertion messages.
 #include <dlfcn.h>
-#include <signal.h>
-#include <sys/select.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -21,12 +17,10 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <vector>
 
-// Not the qel-server tests' own helper: that one includes <poll.h>, whose poll is not
-// the session library's declared in qel_api.h.
 #include "tools/qelcall/call.h"
 #include "tools/qelcall/qel_library.h"
+#include "tools/qelcall/tests/server_child.h"
 
 extern "C" {
 void* __libc_malloc(size_t);
@@ -99,63 +93,6 @@ void* memalign(size_t alignment, size_t size) {
 
 namespace {
 
-// The real qel-server on system-picked ports, stopped with SIGTERM at the end.
-class Server {
-public:
-    explicit Server(std::vector<std::string> args) {
-        int out[2];
-        if (pipe(out) != 0) {
-            return;
-        }
-        m_pid = fork();
-        if (m_pid == 0) {
-            dup2(out[1], STDOUT_FILENO);
-            close(out[0]);
-            close(out[1]);
-            std::vector<char*> argv{const_cast<char*>(QEL_SERVER_PATH)};
-            for (std::string& a : args) {
-                argv.push_back(a.data());
-            }
-            argv.push_back(nullptr);
-            execv(QEL_SERVER_PATH, argv.data());
-            _exit(127);
-        }
-        close(out[1]);
-        std::string line;
-        char c = 0;
-        for (;;) {
-            fd_set readable;
-            FD_ZERO(&readable);
-            FD_SET(out[0], &readable);
-            timeval wait{10, 0};
-            if (select(out[0] + 1, &readable, nullptr, nullptr, &wait) <= 0 || read(out[0], &c, 1) != 1 ||
-                c == '\n') {
-                break;
-            }
-            line += c;
-        }
-        close(out[0]);
-        unsigned tcp = 0;
-        unsigned udp = 0;
-        if (std::sscanf(line.c_str(), "qel-server listening tcp=%u udp=%u", &tcp, &udp) == 2) {
-            m_tcpPort = static_cast<uint16_t>(tcp);
-        }
-    }
-    ~Server() {
-        if (m_pid > 0) {
-            kill(m_pid, SIGTERM);
-            waitpid(m_pid, nullptr, 0);
-        }
-    }
-    Server(const Server&) = delete;
-    Server& operator=(const Server&) = delete;
-    uint16_t tcpPort() const { return m_tcpPort; }
-
-private:
-    pid_t m_pid = -1;
-    uint16_t m_tcpPort = 0;
-};
-
 // 2 s of the device's 48 kHz / 512-frame buffers before counting starts: the
 // pipeline's first buffers set up the processing module's own state.
 constexpr uint64_t kWarmUpBuffers = 2 * 48000 / 512;
@@ -212,7 +149,7 @@ HeapCount countHeapCallsInACall(bool echoCancellation) {
     g_sortCalls = 0;
     g_underrunLines = 0;
     g_insertionLines = 0;
-    Server server({"--loss", "10", "--jitter", "100", "--reorder", "10", "--seed", "15"});
+    qelcall::testing::ServerChild server(QEL_SERVER_PATH, {"--loss", "10", "--jitter", "100", "--reorder", "10", "--seed", "15"});
     EXPECT_NE(server.tcpPort(), 0);
 
     qelcall::QelLibrary library;
