@@ -18,6 +18,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -35,12 +36,16 @@ qelcall::QelEntryPoints g_real;
 std::vector<int64_t> g_durationsNs;  // reserved up front; written by the audio thread only
 std::atomic<size_t> g_buffers{0};
 std::atomic<QelClient*> g_client{nullptr};
+// Held by the control thread while it uses the client; the client is freed under it.
+std::mutex g_clientUse;
 std::atomic<uint64_t> g_skipped{0};
 std::atomic<uint64_t> g_underrunLines{0};
 
 int timedAudioIO(QelClient* client, const float* const* inputs, int inputCount, float inputGain,
                  float* const* outputs, int outputCount, float outputGain) {
-    g_client.store(client, std::memory_order_relaxed);
+    if (g_buffers.load(std::memory_order_relaxed) == 0) {
+        g_client.store(client);  // the control thread's client from the call's first buffer
+    }
     const auto start = Clock::now();
     const int result = g_real.audioIO(client, inputs, inputCount, inputGain, outputs, outputCount, outputGain);
     const int64_t ns = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
@@ -72,6 +77,15 @@ const LogWalkEntry* watchingLogWalk(QelClient* client) {
 
 void fineLogLevel(QelClient* client, int) { g_real.loglevel(client, 4); }
 
+// The call frees its client at its end: the control thread lets go of it first.
+void guardedFreeClient(QelClient* client) {
+    {
+        std::lock_guard<std::mutex> guard(g_clientUse);
+        g_client = nullptr;
+    }
+    g_real.freeClient(client);
+}
+
 double percentile(const std::vector<int64_t>& sorted, double p) {
     const size_t i = std::min(sorted.size() - 1, static_cast<size_t>(p * static_cast<double>(sorted.size())));
     return static_cast<double>(sorted[i]) / 1000.0;
@@ -90,6 +104,7 @@ void BM_AudioIOWorstCase(benchmark::State& state) {
     api.audioIO = &timedAudioIO;
     api.logwalk = &watchingLogWalk;
     api.loglevel = &fineLogLevel;
+    api.freeClient = &guardedFreeClient;
 
     qelcall::MonoAudio mic;
     mic.rate = qelcall::kDeviceRate;
@@ -122,6 +137,7 @@ void BM_AudioIOWorstCase(benchmark::State& state) {
         std::thread control([&] {
             for (int i = 0; !done.load(); ++i) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(7));
+                std::lock_guard<std::mutex> guard(g_clientUse);
                 QelClient* client = g_client.load();
                 if (client == nullptr) {
                     continue;

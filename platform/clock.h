@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 
 namespace platform {
 
@@ -12,6 +13,10 @@ uint32_t nowMs() noexcept;
 
 // Sleeps the calling thread for about `ms` milliseconds (0 yields the processor).
 void sleepMs(uint32_t ms) noexcept;
+
+// The local calendar time of `time`, without the shared result of std::localtime
+// (which another thread's conversion would overwrite). False when it cannot be had.
+bool localTime(std::time_t time, std::tm& out) noexcept;
 
 // True when `deadline` (a reading of nowMs) has been reached at `now`, across a wrap.
 constexpr bool reached(uint32_t now, uint32_t deadline) noexcept {

@@ -20,4 +20,8 @@ void sleepMs(uint32_t ms) noexcept {
     }
 }
 
+bool localTime(std::time_t time, std::tm& out) noexcept {
+    return localtime_r(&time, &out) != nullptr;
+}
+
 }  // namespace platform

@@ -13,4 +13,8 @@ void sleepMs(uint32_t ms) noexcept {
     Sleep(ms);
 }
 
+bool localTime(std::time_t time, std::tm& out) noexcept {
+    return localtime_s(&out, &time) == 0;
+}
+
 }  // namespace platform

@@ -181,8 +181,4 @@ private:
     uint32_t m_reportedMisses = 0;
 };
 
-// The loopback entry: the caller's loopback test mode calls it in place of audioIO.
-// It does nothing by design.
-inline void loopback() noexcept {}
-
 }  // namespace qel
