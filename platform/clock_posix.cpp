@@ -23,4 +23,8 @@ void sleepMs(uint32_t ms) noexcept {
 FineSleepScope::FineSleepScope() noexcept = default;
 FineSleepScope::~FineSleepScope() = default;
 
+bool localTime(std::time_t time, std::tm& out) noexcept {
+    return localtime_r(&time, &out) != nullptr;
+}
+
 }  // namespace platform

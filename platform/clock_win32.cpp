@@ -21,4 +21,8 @@ FineSleepScope::~FineSleepScope() {
     }
 }
 
+bool localTime(std::time_t time, std::tm& out) noexcept {
+    return localtime_s(&out, &time) == 0;
+}
+
 }  // namespace platform

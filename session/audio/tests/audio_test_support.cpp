@@ -157,6 +157,8 @@ bool runBuffer(qel::VoiceAudio& audio, const float* in, int frames, std::vector<
     const float* inputs[1] = {in};
     float* outputs[1] = {out.data()};
     const bool ok = audio.audioIO(inputs, 1, inputGain, outputs, 1, outputGain);
+    // The poll loop writes what the audio thread counted; here, after every buffer.
+    audio.writeAudioMessages();
     if (played) {
         played->insert(played->end(), out.begin(), out.end());
     }
@@ -167,7 +169,7 @@ std::vector<std::vector<uint8_t>> takePayloads(qel::VoiceAudio& sender) {
     std::vector<std::vector<uint8_t>> payloads;
     for (;;) {
         std::vector<uint8_t> payload(1008);
-        const int length = sender.sealPayload(payload.data());
+        const int length = sealFrame(sender, payload.data());
         if (length <= 0) {
             break;
         }
@@ -175,6 +177,15 @@ std::vector<std::vector<uint8_t>> takePayloads(qel::VoiceAudio& sender) {
         payloads.push_back(std::move(payload));
     }
     return payloads;
+}
+
+int sealFrame(qel::VoiceAudio& audio, uint8_t* payload) {
+    if (audio.path().captureFifo().done() < qel::AudioPath::kFrameSamples) {
+        return 0;
+    }
+    audio.cipher().seal(payload, 0);  // the prefix only; advances the sequence
+    const int bytes = audio.encodeBehindPrefix(payload);
+    return bytes > 0 ? static_cast<int>(qel::VoiceCipher::kPrefixBytes) + bytes : 0;
 }
 
 int relayFrames(qel::VoiceAudio& sender, qel::VoiceAudio& receiver, uint32_t now) {
