@@ -34,6 +34,10 @@ private:
 // (which another thread's conversion would overwrite). False when it cannot be had.
 bool localTime(std::time_t time, std::tm& out) noexcept;
 
+// CPU time the whole process has used so far (all threads, user and system), in
+// microseconds; 0 when the system cannot tell.
+uint64_t processCpuMicroseconds() noexcept;
+
 // True when `deadline` (a reading of nowMs) has been reached at `now`, across a wrap.
 constexpr bool reached(uint32_t now, uint32_t deadline) noexcept {
     return static_cast<int32_t>(now - deadline) >= 0;
