@@ -39,11 +39,13 @@ cpu_line() {
     tr -d '\r' | sed -n 's/^  process CPU: *//p'
 }
 
-# Sum of user and system ticks of the processes named $1, in milliseconds.
-ticks_ms() {
+# User and system CPU, in milliseconds, of the wineserver that serves the prefix $1
+# (other Wine prefixes on the machine have their own).
+wineserver_ms() {
     local total=0 pid
-    for pid in $(pgrep -x "$1" || true); do
-        read -r -a f <"/proc/$pid/stat"
+    for pid in $(pgrep '^wineserver' || true); do
+        { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$1" || continue
+        read -r -a f <"/proc/$pid/stat" 2>/dev/null || continue
         total=$((total + f[13] + f[14]))
     done
     echo $((total * 1000 / $(getconf CLK_TCK)))
@@ -68,10 +70,10 @@ for arch in x86 x64; do
     # itself is measured.
     (cd "$build/stage" && ../wine-run.sh qelcall.exe --server "127.0.0.1:$port" --service echo \
         --in "$work/tone.wav" --out "$work/warm.wav" --seconds 1 >/dev/null)
-    before="$(ticks_ms wineserver)"
+    before="$(wineserver_ms "$build/wine/prefix")"
     figure="$(cd "$build/stage" && ../wine-run.sh qelcall.exe --server "127.0.0.1:$port" --service echo \
         --in "$work/tone.wav" --out "$work/heard-$arch.wav" --seconds "$seconds" | cpu_line)"
-    after="$(ticks_ms wineserver)"
+    after="$(wineserver_ms "$build/wine/prefix")"
     printf '%-26s %s; wineserver %d ms more\n' "windows-$arch under Wine" "$figure" $((after - before))
     "${wine_stop[@]}"
     wine_stop=()
