@@ -45,7 +45,7 @@ wineserver_ms() {
     local total=0 pid
     for pid in $(pgrep '^wineserver' || true); do
         { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$1" || continue
-        read -r -a f <"/proc/$pid/stat" 2>/dev/null || continue
+        { read -r -a f <"/proc/$pid/stat"; } 2>/dev/null || continue
         total=$((total + f[13] + f[14]))
     done
     echo $((total * 1000 / $(getconf CLK_TCK)))
