@@ -180,11 +180,21 @@ std::vector<std::vector<uint8_t>> takePayloads(qel::VoiceAudio& sender) {
 }
 
 int sealFrame(qel::VoiceAudio& audio, uint8_t* payload) {
-    if (audio.path().captureFifo().done() < qel::AudioPath::kFrameSamples) {
+    // As the session's packet builder does: the prefix of the next sequence number is
+    // written first, and the number is used up only when a frame went behind it.
+    qel::VoiceCipher& cipher = audio.cipher();
+    const uint32_t words[2] = {cipher.sendNonceWord(), cipher.sendSequence()};
+    for (int w = 0; w < 2; ++w) {
+        for (int b = 0; b < 4; ++b) {
+            payload[4 * w + b] = static_cast<uint8_t>(words[w] >> (8 * b));  // little-endian
+        }
+    }
+    const int bytes = audio.encodeBehindPrefix(payload);
+    if (bytes == qel::VoiceAudio::kNoFrame) {
         return 0;
     }
-    audio.cipher().seal(payload, 0);  // the prefix only; advances the sequence
-    const int bytes = audio.encodeBehindPrefix(payload);
+    uint8_t used[qel::VoiceCipher::kPrefixBytes];
+    cipher.seal(used, 0);  // advances the send sequence
     return bytes > 0 ? static_cast<int>(qel::VoiceCipher::kPrefixBytes) + bytes : 0;
 }
 
