@@ -11,8 +11,6 @@ namespace qel {
 
 namespace {
 
-constexpr int kHeaderBytes = 16;
-
 // Float sample scaled to 16 bits: truncation toward zero, clamped, NaN as silence.
 int16_t toSample(float v) noexcept {
     if (v >= 32767.0f) {
