@@ -56,7 +56,7 @@ double rms(const std::vector<float>& samples) {
 
 // Each click's stages, with one buffer of device latency each way as the audio thread
 // hands whole buffers over; their median over the clicks.
-void printStages(const qelcall::CallStatistics& stats) {
+void printStages(const qelcall::CallStatistics& stats, bool eachClick) {
     if (!stats.stageProbe) {
         std::printf("  stages:           not timed (the library has no stage probe; the benchmarks'\n"
                     "                    build of it is build/<preset>/bench/native/libqel_probe.so)\n");
@@ -70,6 +70,11 @@ void printStages(const qelcall::CallStatistics& stats) {
         if (qelcall::stageTimes(click, bufferMs, bufferMs, qelcall::kDeviceRate, row)) {
             rows.insert(rows.end(), row, row + qelcall::kStageCount);
             ahead.push_back(click.queuedAhead);
+            if (eachClick) {
+                std::printf("  click %2zu:", ahead.size());
+                for (double ms : row) std::printf(" %5.1f", ms);
+                std::printf("  (%d queued ahead)\n", click.queuedAhead);
+            }
         }
     }
     const int n = static_cast<int>(ahead.size());
@@ -210,7 +215,7 @@ int main(int argc, char** argv) {
         } else {
             std::printf("  mouth-to-ear:     no click found\n");
         }
-        printStages(stats);
+        printStages(stats, options.verbose);
     }
     if (!written) {
         std::fprintf(stderr, "qelcall: cannot write %s\n", outPath.c_str());
