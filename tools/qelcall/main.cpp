@@ -36,7 +36,10 @@ const char kUsage[] =
     "                      Windows, next to qelcall)\n"
     "  --no-aec            switch echo cancellation off\n"
     "  --latency           report the delay from the first click of the microphone to\n"
-    "                      the first click heard\n"
+    "                      the first click heard; with the benchmarks' build of the\n"
+    "                      library (--qel build/linux/bench/native/libqel_probe.so) also\n"
+    "                      each click's time in the eight stages of the path, the median\n"
+    "                      over the clicks (--verbose: every click)\n"
     "  --verbose           print the library's log and every packet event\n";
 
 std::string defaultLibraryPath() {
