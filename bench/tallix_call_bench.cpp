@@ -14,12 +14,17 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <vector>
 
 #include "engine/engine.h"
 #include "engine/tests/server_process.h"
 #include "engine/tests/tcp_test_host.h"
 #include "platform/clock.h"
+#include "platform/dynamic_library.h"
+#include "session/audio/stage_probe.h"
+#include "tools/qelcall/latency_stages.h"
+#include "tools/qelcall/udp_arrival.h"
 
 namespace {
 
@@ -46,41 +51,79 @@ struct CallbackTimer {
 };
 
 // Replaces the captured audio with silence and a click every second, and times the
-// click's return in the played audio. Runs on the audio thread: no allocation.
+// click's return in the played audio. On the way it arms the session library's stage
+// probe for each click and stamps the seams the benchmark controls (the audio callback
+// around audioIO, the call thread around recvPacket with the kernel's arrival stamp of
+// the datagram), so each click's time is split into its stages. The audio thread's
+// part allocates nothing.
 struct ClickProbe {
     static constexpr int kFrames = 512;
-    static constexpr int64_t kEvery = 48000;  // frames between clicks
+    // Frames between clicks: a second and a little, so that successive clicks fall at
+    // different places in the device buffers and the codec frames.
+    static constexpr int64_t kEvery = 48137;
     static constexpr int kClickFrames = 96;   // 2 ms
+    static constexpr int kMaxClicks = 64;
+    static constexpr int16_t kProbeThreshold = 6554;  // 0.2 of full scale
     static inline decltype(&::audioIO) real = nullptr;
+    static inline decltype(&::recvPacket) realRecv = nullptr;
+    static inline qel::StageProbe* stages = nullptr;
     static inline float input[kFrames];
     static inline int64_t frame = 0;
     static inline int64_t clickAt = -1;
+    static inline qelcall::ClickStamps pending;
     static inline std::atomic<int> found{0};
-    static inline double foundMs[64];
+    static inline double foundMs[kMaxClicks];
+    static inline qelcall::ClickStamps stamps[kMaxClicks];
+    // Call thread.
+    static inline uint16_t serverUdpPort = 0;
+    static inline qelcall::UdpArrival arrival;
+    static inline bool socketFound = false;
+    static inline std::atomic<int64_t> clickArrivedUs{0};
 
     static void reset() {
         frame = 0;
         clickAt = -1;
         found = 0;
+        socketFound = false;
     }
     static int audioIO(QelClient* c, const float* const*, int ni, float gi, float* const* out, int no,
                        float go) {
+        const int64_t entered = qel::StageProbe::nowUs();
         for (int i = 0; i < kFrames; ++i) {
             const int64_t at = frame + i;
             const bool click = at >= kEvery && at % kEvery < kClickFrames;
             input[i] = click ? ((at / 8) % 2 ? 0.8f : -0.8f) : 0.0f;
             if (click && at % kEvery == 0) {
                 clickAt = at;
+                pending = {};
+                pending.handedInUs = entered;
+                pending.inputOffset = i;
+                clickArrivedUs = 0;
+                if (stages != nullptr) {
+                    stages->arm(kProbeThreshold);
+                }
             }
         }
         const float* inputs[1] = {input};  // in place of what the device captured
         const int result = real(c, inputs, ni, gi, out, no, go);
+        const int64_t left = qel::StageProbe::nowUs();
         if (clickAt >= 0) {
             for (int i = 0; i < kFrames; ++i) {
                 if (std::abs(out[0][i]) > 0.2f) {
                     const int n = found.load();
-                    if (n < 64) {
+                    if (n < kMaxClicks) {
                         foundMs[n] = static_cast<double>(frame + i - clickAt) / 48.0;
+                        pending.playedUs = left;
+                        pending.outputOffset = i;
+                        if (stages != nullptr) {
+                            pending.readyUs = stages->readyUs();
+                            pending.encodedUs = stages->encodedUs();
+                            pending.queuedUs = stages->queuedUs();
+                            pending.decodedUs = stages->decodedUs();
+                            pending.queuedAhead = stages->queuedAhead();
+                            pending.arrivedUs = clickArrivedUs.load();
+                        }
+                        stamps[n] = pending;
                         found.store(n + 1);
                     }
                     clickAt = -1;
@@ -89,6 +132,21 @@ struct ClickProbe {
             }
         }
         frame += kFrames;
+        return result;
+    }
+    static int recvPacket(QelClient* c, const void* bytes, int length, int viaUdp) {
+        int64_t arrived = 0;
+        if (viaUdp != 0) {
+            if (!socketFound) {
+                socketFound = arrival.find(serverUdpPort);
+            }
+            arrived = arrival.lastArrivalUs();
+        }
+        const int64_t before = stages != nullptr ? stages->queuedUs() : 1;
+        const int result = realRecv(c, bytes, length, viaUdp);
+        if (before == 0 && stages->queuedUs() != 0) {
+            clickArrivedUs = arrived;
+        }
         return result;
     }
 };
@@ -103,7 +161,9 @@ double cpuSeconds() {
 tallix::Engine* sharedEngine() {
     static tallix::Engine* engine = [] {
         auto* e = new tallix::Engine(tallix::systemPortAudio());
-        e->initialise(QEL_LIBRARY_PATH);
+        // The benchmarks' build of the session library: the shipped code and entry
+        // points, and stageProbe for the latency stamps.
+        e->initialise(QEL_PROBE_LIBRARY_PATH);
         e->call.setCallerId("bench");
         return e;
     }();
@@ -156,13 +216,56 @@ void BM_ConnectedCall(benchmark::State& state) {
 }
 BENCHMARK(BM_ConnectedCall)->Arg(5)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
+// The clicks' stage medians as counters (stage_<n>_<name>_ms), printed as a table too.
+void reportStages(benchmark::State& state, int clicks, double inputLatencyMs, double outputLatencyMs) {
+    std::vector<double> rows;
+    std::vector<double> ahead;
+    for (int i = 0; i < clicks; ++i) {
+        double row[qelcall::kStageCount];
+        if (qelcall::stageTimes(ClickProbe::stamps[i], inputLatencyMs, outputLatencyMs, 48000, row)) {
+            rows.insert(rows.end(), row, row + qelcall::kStageCount);
+            ahead.push_back(ClickProbe::stamps[i].queuedAhead);
+        }
+    }
+    const int n = static_cast<int>(ahead.size());
+    state.counters["staged_clicks"] = n;
+    if (n == 0) {
+        return;
+    }
+    double median[qelcall::kStageCount + 1];
+    qelcall::medianStages(rows.data(), n, median);
+    std::sort(ahead.begin(), ahead.end());
+    std::printf("mouth-to-ear by stage, engine (median of %d clicks):\n", n);
+    for (int stage = 0; stage < qelcall::kStageCount; ++stage) {
+        std::printf("  %-18s %6.1f ms\n", qelcall::stageName(stage), median[stage]);
+        char name[64];
+        std::snprintf(name, sizeof name, "stage_%d_ms", stage + 1);
+        state.counters[name] = median[stage];
+    }
+    std::printf("  %-18s %6.1f ms (sum of each click's stages)\n", "total", median[qelcall::kStageCount]);
+    std::printf("  jitter buffer held %g packets when the click's frame was queued (median)\n",
+                ahead[ahead.size() / 2]);
+    state.counters["jitter_packets_ahead"] = ahead[ahead.size() / 2];
+}
+
+qel::StageProbe* stageProbeOf(QelClient* client) {
+    static platform::DynamicLibrary library = platform::DynamicLibrary::open(QEL_PROBE_LIBRARY_PATH);
+    auto* find = reinterpret_cast<void* (*)(QelClient*)>(library.symbol("stageProbe"));
+    return find != nullptr ? static_cast<qel::StageProbe*>(find(client)) : nullptr;
+}
+
 void BM_MouthToEar(benchmark::State& state) {
     tallix::Engine& engine = *sharedEngine();
     tallix::testing::ServerProcess server;
     tallix::SessionApi probed = engine.api();
     ClickProbe::real = probed.audioIO;
     probed.audioIO = &ClickProbe::audioIO;
+    ClickProbe::realRecv = probed.recvPacket;
+    probed.recvPacket = &ClickProbe::recvPacket;
+    ClickProbe::stages = stageProbeOf(engine.client());
+    ClickProbe::serverUdpPort = static_cast<uint16_t>(server.udpPort());
     engine.streams.setSession(&probed, engine.client());
+    engine.call.setSession(&probed, engine.client());
     // The echo canceller would take the returning click for what it is: an echo.
     for (int flag = 1; flag <= 3; ++flag) {
         engine.api().setAudioFlag(engine.client(), flag, 0);
@@ -189,13 +292,18 @@ void BM_MouthToEar(benchmark::State& state) {
         state.counters["stack_max_ms"] = ms.back();
         state.counters["device_in_plus_out_ms"] = deviceLatencyMs;
         state.counters["mouth_to_ear_median_ms"] = ms[ms.size() / 2] + deviceLatencyMs;
+        reportStages(state, n, figures.inputLatency * 1000, figures.outputLatency * 1000);
     }
     for (int flag = 1; flag <= 3; ++flag) {
         engine.api().setAudioFlag(engine.client(), flag, 1);
     }
+    if (ClickProbe::stages != nullptr) {
+        ClickProbe::stages->disarm();
+    }
     engine.streams.setSession(&engine.api(), engine.client());
+    engine.call.setSession(&engine.api(), engine.client());
 }
-BENCHMARK(BM_MouthToEar)->Arg(8)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_MouthToEar)->Arg(20)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 }  // namespace
 

@@ -21,6 +21,10 @@
 #include "session/session_timing.h"
 #include "session/wav_recorder.h"
 
+namespace qel {
+class StageProbe;
+}  // namespace qel
+
 namespace session {
 
 enum ClientState : int32_t {
@@ -147,6 +151,8 @@ public:
     void keyVoiceCipher() noexcept;
     // deviceRate: the device rate given to audioSetup, 0 before it.
     uint32_t deviceRate() const noexcept;
+    // The audio path's latency stamps (off unless armed); lives as long as the client.
+    qel::StageProbe& stageProbe() noexcept;
 
     // The clock and sleep of poll and recvPacket; tests move their own clock.
     void setTimeSource(const TimeSource& time) noexcept { m_time = time; }

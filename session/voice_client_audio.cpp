@@ -101,4 +101,6 @@ uint32_t VoiceClient::deviceRate() const noexcept {
     return static_cast<uint32_t>(m_audio->audio.deviceRate());
 }
 
+qel::StageProbe& VoiceClient::stageProbe() noexcept { return m_audio->audio.path().probe(); }
+
 }  // namespace session

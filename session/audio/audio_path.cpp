@@ -87,6 +87,7 @@ void AudioPath::makeRoom(int needed) noexcept {
     const int excess = needed - m_capture.room();
     if (excess > 0) {
         m_capture.removeFront(excess);
+        (void)m_probe.frontRemoved(excess);
         m_droppedCapture.fetch_add(static_cast<uint64_t>(excess), std::memory_order_relaxed);
     }
 }
@@ -111,6 +112,7 @@ int AudioPath::refillPlayback() noexcept {
         // gave it; nothing was copied, and the slot is ours again once decoded.
         m_codec.decode(reinterpret_cast<const uint8_t*>(packet.data), static_cast<int>(packet.len),
                        m_playback.writePosition());
+        m_probe.decoded(packet.timestamp);
         PacketPool::giveBack(packet.data);
     } else {
         result = got;
@@ -139,6 +141,7 @@ void AudioPath::processBlock() noexcept {
     int16_t* block = m_capture.data() + m_capture.done();
     m_processor.process(block, m_streamDelayMs);
     m_capture.markDone(kBlockSamples);
+    m_probe.blockProcessed(block, kBlockSamples, m_capture.done() - kBlockSamples, m_capture.done());
     if (m_tap != nullptr) {
         m_tap->processedAudio(block, kBlockSamples);
     }
@@ -184,6 +187,9 @@ int AudioPath::encodeStep(uint8_t* out) noexcept {
     const int bytes = m_codec.encode(m_capture.data(), out, kMaxEncodedBytes);
     // The frame leaves the FIFO whether or not the encoder delivered.
     m_capture.removeFront(kFrameSamples);
+    if (m_probe.frontRemoved(kFrameSamples)) {
+        m_probe.encoded();
+    }
     return bytes;
 }
 
@@ -215,6 +221,7 @@ bool AudioPath::queueFrame(const uint8_t* frame, int length, uint32_t sequence,
     packet.timestamp = sequence * kFrameSamples;
     packet.span = kFrameSamples;
     packet.sequence = static_cast<spx_uint16_t>(sequence & 0xFFFFu);
+    m_probe.queued(packet.timestamp, count);
     const spx_uint32_t before =
         static_cast<spx_uint32_t>(jitter_buffer_get_pointer_timestamp(m_jitter.get()));
     jitter_buffer_put(m_jitter.get(), &packet);

@@ -17,6 +17,7 @@
 #include "session/audio/packet_pool.h"
 #include "session/audio/rate_converter.h"
 #include "session/audio/sample_fifo.h"
+#include "session/audio/stage_probe.h"
 
 struct JitterBuffer_;
 
@@ -94,6 +95,9 @@ public:
     uint32_t droppedFrames() const noexcept { return m_droppedFrames.load(std::memory_order_relaxed); }
     void countLockMiss() noexcept { m_lockMisses.fetch_add(1, std::memory_order_relaxed); }
 
+    // The latency benchmarks' stamps; off unless armed.
+    StageProbe& probe() noexcept { return m_probe; }
+
 private:
     struct JitterDeleter {
         void operator()(JitterBuffer_* jitter) const noexcept;
@@ -121,6 +125,7 @@ private:
     // The far-end block handed to the processing module.
     int16_t m_block[kBlockSamples] = {};
     AudioTap* m_tap = nullptr;
+    StageProbe m_probe;
 
     std::atomic<uint64_t> m_droppedCapture{0};
     std::atomic<uint64_t> m_paddedCapture{0};

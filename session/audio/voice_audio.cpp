@@ -245,6 +245,9 @@ int VoiceAudio::encodeBehindPrefix(uint8_t* payload) noexcept {
     if (bytes == kNoFrame) {
         return kNoFrame;
     }
+    if (m_path.probe().awaitingSequence()) {
+        m_path.probe().sent(VoiceCipher::sequenceOf(payload) * AudioPath::kFrameSamples);
+    }
     m_cipher.sealBehindPrefix(payload, VoiceCipher::kPrefixBytes + static_cast<size_t>(bytes));
     ++m_txCount;
     return bytes;

@@ -1,6 +1,7 @@
 #include "tools/qelcall/call.h"
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -8,6 +9,8 @@
 
 #include "platform/tcp_stream.h"
 #include "platform/udp_socket.h"
+#include "session/audio/stage_probe.h"
+#include "tools/qelcall/udp_arrival.h"
 
 namespace qelcall {
 namespace {
@@ -43,8 +46,9 @@ platform::UdpSocket connectUdp(const std::string& address, uint16_t port, std::s
 class CallRun {
 public:
     CallRun(const QelEntryPoints& qel, const CallOptions& o, const MonoAudio& mic, WavWriter& heard,
-            CallStatistics& stats)
-        : m_qel(qel), m_options(o), m_mic(mic), m_heard(heard), m_stats(stats), m_start(Clock::now()) {}
+            CallStatistics& stats, const QelLibrary* library)
+        : m_qel(qel), m_options(o), m_mic(mic), m_heard(heard), m_stats(stats), m_library(library),
+          m_start(Clock::now()) {}
 
     std::string run(const std::atomic<bool>& stop);
 
@@ -56,6 +60,9 @@ private:
     bool readTcp();
     void readUdp();
     void fail(const std::string& reason);
+    void receiveUdp(const uint8_t* bytes, size_t n);
+    void watchClick(const float* in, int64_t bufferStart, int64_t enteredUs);
+    void findClick(const float* out, int64_t leftUs);
     double elapsed() const { return std::chrono::duration<double>(Clock::now() - m_start).count(); }
 
     const QelEntryPoints& m_qel;
@@ -63,6 +70,7 @@ private:
     const MonoAudio& m_mic;
     WavWriter& m_heard;
     CallStatistics& m_stats;
+    const QelLibrary* m_library;
     const Clock::time_point m_start;
     QelClient* m_client = nullptr;
     platform::TcpStream m_tcp;
@@ -74,7 +82,29 @@ private:
     std::atomic<bool> m_audioStop{false};
     std::mutex m_failureLock;
     std::string m_failure;
+
+    // Stage timing of clicks (options.stageTimes). The audio thread owns the stamps
+    // of the click in flight and the finished ones (room for all, taken up front); the
+    // call thread adds the kernel's arrival stamp of the click's echo.
+    static constexpr size_t kMaxClicks = 256;
+    qel::StageProbe* m_probe = nullptr;
+    UdpArrival m_arrival;
+    uint16_t m_serverUdpPort = 0;
+    bool m_socketFound = false;
+    std::atomic<int64_t> m_clickArrivedUs{0};
+    bool m_watching = false;
+    int64_t m_lastLoud = -1;
+    int64_t m_watchStart = 0;
+    ClickStamps m_pending;
 };
+
+// A click starts with a loud sample after at least 100 ms of quiet; the probe looks for
+// it after processing, the heard side for its echo.
+constexpr float kClickOnset = 0.5f;
+constexpr float kHeardClick = 0.2f;
+constexpr int16_t kProbeThreshold = 6554;  // 0.2 of full scale
+constexpr int64_t kQuietBefore = kDeviceRate / 10;
+constexpr int64_t kGiveUpAfter = kDeviceRate;  // a click not heard within 1 s is dropped
 
 void CallRun::fail(const std::string& reason) {
     std::lock_guard<std::mutex> guard(m_failureLock);
@@ -82,6 +112,46 @@ void CallRun::fail(const std::string& reason) {
         m_failure = reason;
     }
     m_callStop = true;
+}
+
+void CallRun::watchClick(const float* in, int64_t bufferStart, int64_t enteredUs) {
+    for (int i = 0; i < kDeviceFrames; ++i) {
+        if (std::fabs(in[i]) < kClickOnset) {
+            continue;
+        }
+        const int64_t at = bufferStart + i;
+        const bool onset = m_lastLoud < 0 || at - m_lastLoud >= kQuietBefore;
+        m_lastLoud = at;
+        if (onset && !m_watching && m_stats.clicks.size() < kMaxClicks) {
+            m_pending = {};
+            m_pending.handedInUs = enteredUs;
+            m_pending.inputOffset = i;
+            m_clickArrivedUs = 0;
+            m_probe->arm(kProbeThreshold);
+            m_watching = true;
+            m_watchStart = at;
+        }
+    }
+    if (m_watching && bufferStart - m_watchStart > kGiveUpAfter) {
+        m_watching = false;
+    }
+}
+
+void CallRun::findClick(const float* out, int64_t leftUs) {
+    for (int i = 0; i < kDeviceFrames && m_watching; ++i) {
+        if (std::fabs(out[i]) >= kHeardClick) {
+            m_pending.playedUs = leftUs;
+            m_pending.outputOffset = i;
+            m_pending.readyUs = m_probe->readyUs();
+            m_pending.encodedUs = m_probe->encodedUs();
+            m_pending.arrivedUs = m_clickArrivedUs.load();
+            m_pending.queuedUs = m_probe->queuedUs();
+            m_pending.decodedUs = m_probe->decodedUs();
+            m_pending.queuedAhead = m_probe->queuedAhead();
+            m_stats.clicks.push_back(m_pending);  // within the capacity reserved
+            m_watching = false;
+        }
+    }
 }
 
 void CallRun::drainLog() {
@@ -125,7 +195,24 @@ void CallRun::readUdp() {
     while (m_udp.receive(buffer, sizeof buffer, n) == platform::UdpSocket::Status::ok) {
         ++m_stats.udpReceived;
         m_stats.bytesReceived += n;
-        m_qel.recvPacket(m_client, buffer, static_cast<int>(n), 1);
+        receiveUdp(buffer, n);
+    }
+}
+
+void CallRun::receiveUdp(const uint8_t* bytes, size_t n) {
+    if (m_probe == nullptr) {
+        m_qel.recvPacket(m_client, bytes, static_cast<int>(n), 1);
+        return;
+    }
+    // The kernel's stamp of this datagram, kept if it turns out to carry the click.
+    if (!m_socketFound) {
+        m_socketFound = m_arrival.find(m_serverUdpPort);
+    }
+    const int64_t arrived = m_arrival.lastArrivalUs();
+    const int64_t before = m_probe->queuedUs();
+    m_qel.recvPacket(m_client, bytes, static_cast<int>(n), 1);
+    if (before == qel::StageProbe::kNotYet && m_probe->queuedUs() != qel::StageProbe::kNotYet) {
+        m_clickArrivedUs = arrived;
     }
 }
 
@@ -144,6 +231,8 @@ void CallRun::handle(const PollEvent& event) {
                                     std::to_string(d[2]) + "." + std::to_string(d[3]);
         const auto port = static_cast<uint16_t>(d[4] | d[5] << 8);
         std::printf(" %s:%u\n", address.c_str(), port);
+        m_serverUdpPort = port;
+        m_socketFound = false;
         std::string error;
         m_udp = connectUdp(address, port, error);
         if (!m_udp.isOpen()) {
@@ -241,12 +330,19 @@ void CallRun::audioThread() {
         if (!m_inCall) {
             continue;
         }
+        const int64_t bufferStart = static_cast<int64_t>(micPos);
         for (int i = 0; i < kDeviceFrames; ++i, ++micPos) {
             in[i] = micPos < m_mic.samples.size() ? m_mic.samples[micPos] : 0.0f;
         }
         const float* inputs[] = {in.data()};
         float* outputs[] = {out.data()};
+        if (m_probe != nullptr) {
+            watchClick(in.data(), bufferStart, qel::StageProbe::nowUs());
+        }
         m_qel.audioIO(m_client, inputs, 1, 1.0f, outputs, 1, 1.0f);
+        if (m_probe != nullptr) {
+            findClick(out.data(), qel::StageProbe::nowUs());
+        }
         m_heard.push(out.data(), out.size());
         ++m_stats.audioBuffers;
     }
@@ -260,6 +356,11 @@ std::string CallRun::run(const std::atomic<bool>& stop) {
     m_qel.loglevel(m_client, m_options.verbose ? 4 : 3);
     m_qel.command(m_client, 1, m_options.name.c_str());
     m_qel.setAudioFlag(m_client, 1, m_options.echoCancellation ? 1 : 0);
+    if (m_options.stageTimes && m_library != nullptr) {
+        m_probe = m_library->stageProbe(m_client);
+        m_stats.stageProbe = m_probe != nullptr;
+        m_stats.clicks.reserve(kMaxClicks);
+    }
     if (m_qel.audioSetup(m_client, kDeviceRate, kDeviceFrames, kDeviceLatency) == 0) {
         m_qel.freeClient(m_client);
         return "audioSetup refused 48000 Hz / 512 frames";
@@ -306,6 +407,9 @@ std::string CallRun::run(const std::atomic<bool>& stop) {
     m_audioStop = true;
     audio.join();
     drainLog();
+    if (m_probe != nullptr) {
+        m_probe->disarm();
+    }
     m_qel.freeClient(m_client);
     std::lock_guard<std::mutex> guard(m_failureLock);
     return m_failure;
@@ -314,8 +418,9 @@ std::string CallRun::run(const std::atomic<bool>& stop) {
 }  // namespace
 
 std::string runCall(const QelEntryPoints& qel, const CallOptions& options, const MonoAudio& mic,
-                    WavWriter& heard, CallStatistics& stats, const std::atomic<bool>& stop) {
-    CallRun run(qel, options, mic, heard, stats);
+                    WavWriter& heard, CallStatistics& stats, const std::atomic<bool>& stop,
+                    const QelLibrary* library) {
+    CallRun run(qel, options, mic, heard, stats, library);
     return run.run(stop);
 }
 

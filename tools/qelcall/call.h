@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/qelcall/latency_stages.h"
 #include "tools/qelcall/qel_library.h"
 #include "tools/qelcall/wav_file.h"
 #include "tools/qelcall/wav_writer.h"
@@ -31,6 +32,8 @@ struct CallOptions {
     double seconds = 5;
     bool verbose = false;
     bool echoCancellation = true;
+    // Split each click's delay into its stages (needs the library's stage probe).
+    bool stageTimes = false;
 };
 
 struct CallStatistics {
@@ -40,13 +43,19 @@ struct CallStatistics {
     bool connected = false;
     bool viaUdp = false;
     uint32_t connectMs = 0;  // announce to connected
+    // The stamps of each click timed through the stages (options.stageTimes with a
+    // library that has the stage probe); `stageProbe` tells whether it had one.
+    std::vector<ClickStamps> clicks;
+    bool stageProbe = false;
 };
 
 // Runs the call to its end: connected for `seconds`, then disconnected. The microphone
 // plays from the call's connection on (silence after its end); `heard` receives what
 // was played, from the same instant, buffer by buffer from the audio thread. Returns an empty text on success, else the reason.
 // `stop` (set from a signal handler) ends the call early and cleanly.
+// `library`, when given, is asked for the stage probe (options.stageTimes).
 std::string runCall(const QelEntryPoints& qel, const CallOptions& options, const MonoAudio& mic,
-                    WavWriter& heard, CallStatistics& stats, const std::atomic<bool>& stop);
+                    WavWriter& heard, CallStatistics& stats, const std::atomic<bool>& stop,
+                    const QelLibrary* library = nullptr);
 
 }  // namespace qelcall

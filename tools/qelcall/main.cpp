@@ -1,11 +1,13 @@
 // qelcall: a headless call through the session library, for tests, demos and anyone
 // developing against a voice server. See --help.
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/dynamic_library.h"
@@ -34,7 +36,10 @@ const char kUsage[] =
     "                      Windows, next to qelcall)\n"
     "  --no-aec            switch echo cancellation off\n"
     "  --latency           report the delay from the first click of the microphone to\n"
-    "                      the first click heard\n"
+    "                      the first click heard; with the benchmarks' build of the\n"
+    "                      library (--qel build/linux/bench/native/libqel_probe.so) also\n"
+    "                      each click's time in the eight stages of the path, the median\n"
+    "                      over the clicks (--verbose: every click)\n"
     "  --verbose           print the library's log and every packet event\n";
 
 std::string defaultLibraryPath() {
@@ -50,6 +55,47 @@ double rms(const std::vector<float>& samples) {
     double sum = 0;
     for (float s : samples) sum += double{s} * s;
     return samples.empty() ? 0 : std::sqrt(sum / static_cast<double>(samples.size()));
+}
+
+// Each click's stages, with one buffer of device latency each way as the audio thread
+// hands whole buffers over; their median over the clicks.
+void printStages(const qelcall::CallStatistics& stats, bool eachClick) {
+    if (!stats.stageProbe) {
+        std::printf("  stages:           not timed (the library has no stage probe; the benchmarks'\n"
+                    "                    build of it is build/<preset>/bench/native/libqel_probe.so)\n");
+        return;
+    }
+    const double bufferMs = 1000.0 * qelcall::kDeviceFrames / qelcall::kDeviceRate;
+    std::vector<double> rows;
+    std::vector<int> ahead;
+    for (const qelcall::ClickStamps& click : stats.clicks) {
+        double row[qelcall::kStageCount];
+        if (qelcall::stageTimes(click, bufferMs, bufferMs, qelcall::kDeviceRate, row)) {
+            rows.insert(rows.end(), row, row + qelcall::kStageCount);
+            ahead.push_back(click.queuedAhead);
+            if (eachClick) {
+                std::printf("  click %2zu:", ahead.size());
+                for (double ms : row) std::printf(" %5.1f", ms);
+                std::printf("  (%d queued ahead)\n", click.queuedAhead);
+            }
+        }
+    }
+    const int n = static_cast<int>(ahead.size());
+    if (n == 0) {
+        std::printf("  stages:           no click timed through every stage\n");
+        return;
+    }
+    double median[qelcall::kStageCount + 1];
+    qelcall::medianStages(rows.data(), n, median);
+    std::sort(ahead.begin(), ahead.end());
+    std::printf("  stages (median of %d clicks, device buffers of %.1f ms each way):\n", n, bufferMs);
+    for (int stage = 0; stage < qelcall::kStageCount; ++stage) {
+        std::printf("    %-18s %6.1f ms\n", qelcall::stageName(stage), median[stage]);
+    }
+    std::printf("    %-18s %6.1f ms (click to click %.1f ms)\n", "total", median[qelcall::kStageCount],
+                median[qelcall::kStageCount] - 2 * bufferMs);
+    std::printf("    jitter buffer held %d packets when the click's frame was queued (median)\n",
+                ahead[ahead.size() / 2]);
 }
 
 }  // namespace
@@ -73,6 +119,7 @@ int main(int argc, char** argv) {
             options.echoCancellation = false;
         } else if (arg == "--latency") {
             measureLatency = true;
+            options.stageTimes = true;
         } else if ((v = value()) == nullptr) {
             return usageError(arg.rfind("--", 0) == 0 ? arg + " needs a value" : "unknown argument " + arg);
         } else if (arg == "--server") {
@@ -140,7 +187,7 @@ int main(int argc, char** argv) {
     qelcall::WavWriter heard(outPath, qelcall::kDeviceRate, measureLatency ? 60 : 0);
     qelcall::CallStatistics stats;
     const uint64_t cpuAtStart = platform::processCpuMicroseconds();
-    const std::string failure = qelcall::runCall(library.api(), options, mic, heard, stats, g_stop);
+    const std::string failure = qelcall::runCall(library.api(), options, mic, heard, stats, g_stop, &library);
     const bool written = heard.finish();
     const double cpuMs = static_cast<double>(platform::processCpuMicroseconds() - cpuAtStart) / 1000.0;
     const double audioSeconds = static_cast<double>(stats.audioBuffers) * qelcall::kDeviceFrames / qelcall::kDeviceRate;
@@ -171,6 +218,7 @@ int main(int argc, char** argv) {
         } else {
             std::printf("  mouth-to-ear:     no click found\n");
         }
+        printStages(stats, options.verbose);
     }
     if (!written) {
         std::fprintf(stderr, "qelcall: cannot write %s\n", outPath.c_str());

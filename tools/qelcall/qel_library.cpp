@@ -17,4 +17,9 @@ bool QelLibrary::load(const std::string& path, std::string& error) {
     return true;
 }
 
+qel::StageProbe* QelLibrary::stageProbe(QelClient* client) const {
+    auto* find = reinterpret_cast<void* (*)(QelClient*)>(m_library.symbol("stageProbe"));
+    return find != nullptr ? static_cast<qel::StageProbe*>(find(client)) : nullptr;
+}
+
 }  // namespace qelcall

@@ -8,6 +8,10 @@
 #include "platform/dynamic_library.h"
 #include "session/qel_entry_points.h"
 
+namespace qel {
+class StageProbe;
+}  // namespace qel
+
 namespace qelcall {
 
 // Every entry point of the library, typed from qel_api.h: the voice engine's table.
@@ -19,6 +23,9 @@ public:
     // library cannot be loaded or lacks one.
     bool load(const std::string& path, std::string& error);
     const QelEntryPoints& api() const { return m_api; }
+    // The client's latency stamps, where the library is the benchmarks' build that
+    // exports stageProbe; null otherwise.
+    qel::StageProbe* stageProbe(QelClient* client) const;
 
 private:
     platform::DynamicLibrary m_library;

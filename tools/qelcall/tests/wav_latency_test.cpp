@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tools/qelcall/latency.h"
+#include "tools/qelcall/latency_stages.h"
 #include "tools/qelcall/wav_file.h"
 
 namespace {
@@ -83,3 +84,42 @@ TEST(ClickLatency, MeasuresFromEachSignalsOwnPeak) {
 }
 
 }  // namespace
+
+// Each stage is the gap between two stamps; the device buffers lose the click's place
+// in them; a stamp missing or out of order gives no stages at all.
+TEST(ClickStages, StagesAreTheGapsBetweenStampsAndAddUp) {
+    qelcall::ClickStamps s;
+    s.handedInUs = 1'000'000;
+    s.inputOffset = 96;  // 2 ms into the captured buffer
+    s.readyUs = s.handedInUs + 10'000;
+    s.encodedUs = s.readyUs + 5'000;
+    s.arrivedUs = s.encodedUs + 100;
+    s.queuedUs = s.arrivedUs + 19'900;
+    s.decodedUs = s.queuedUs + 40'000;
+    s.playedUs = s.decodedUs + 10'000;
+    s.outputOffset = 48;
+    double ms[qelcall::kStageCount];
+    ASSERT_TRUE(qelcall::stageTimes(s, 10.0, 10.0, 48000, ms));
+    const double expected[] = {8.0, 10.0, 5.0, 0.1, 19.9, 40.0, 10.0, 11.0};
+    double sum = 0;
+    for (int i = 0; i < qelcall::kStageCount; ++i) {
+        EXPECT_NEAR(ms[i], expected[i], 1e-9) << qelcall::stageName(i);
+        sum += ms[i];
+    }
+    // Between the two callbacks the stages cover exactly the wall time.
+    EXPECT_NEAR(sum - 8.0 - 11.0, (s.playedUs - s.handedInUs) / 1000.0, 1e-9);
+
+    qelcall::ClickStamps lost = s;
+    lost.queuedUs = 0;  // the echo never reached the jitter buffer
+    EXPECT_FALSE(qelcall::stageTimes(lost, 10.0, 10.0, 48000, ms));
+    qelcall::ClickStamps early = s;
+    early.decodedUs = early.queuedUs - 1;  // decoded before it was queued: not the same click
+    EXPECT_FALSE(qelcall::stageTimes(early, 10.0, 10.0, 48000, ms));
+
+    double rows[3 * qelcall::kStageCount] = {};
+    for (int r = 0; r < 3; ++r) rows[r * qelcall::kStageCount + qelcall::kJitterBuffer] = 20.0 * (3 - r);
+    double median[qelcall::kStageCount + 1];
+    qelcall::medianStages(rows, 3, median);
+    EXPECT_EQ(median[qelcall::kJitterBuffer], 40.0);
+    EXPECT_EQ(median[qelcall::kStageCount], 40.0);
+}
