@@ -33,7 +33,12 @@ const char* const kSessionApiNames[kSessionApiEntries] = {"version",
                                                           "LogManager_logWalk"};
 
 std::string defaultSessionLibraryPath() {
+#ifdef _WIN32
+    // Relative, so LoadLibraryW's standard search order resolves it.
+    return "native\\" + platform::sharedLibraryFileName("qel");
+#else
     return "native/" + platform::sharedLibraryFileName("qel");
+#endif
 }
 
 QelClient* SessionBinding::bind(const std::string& path) {
