@@ -67,9 +67,9 @@ else()
     target_link_libraries(zephra_speexdsp INTERFACE PkgConfig::SPEEXDSP)
 
     pkg_check_modules(PORTAUDIO REQUIRED IMPORTED_TARGET portaudio-2.0)
-    target_link_libraries(zephra_portaudio INTERFACE PkgConfig::PORTAUDIO)
-    # Only to keep PortAudio's JACK host API out of the engine (engine/portaudio_api.cpp).
+    # JACK only to keep PortAudio's JACK host API out of the engine (engine/portaudio_api.cpp).
     pkg_check_modules(JACK REQUIRED IMPORTED_TARGET jack)
+    target_link_libraries(zephra_portaudio INTERFACE PkgConfig::PORTAUDIO PkgConfig::JACK)
     find_path(RESAMPLE_INCLUDE_DIR libresample.h REQUIRED)
     find_library(RESAMPLE_LIBRARY resample REQUIRED)
     add_library(zephra_resample UNKNOWN IMPORTED)
