@@ -20,11 +20,11 @@ struct TestJvm::Object {
     int kind;
     std::string className;  // a class's own name; an instance's, a member's class
     int serial = 0;
-    std::u16string text;               // string; throwable's message
-    std::vector<std::uint8_t> bytes;   // byte array
-    std::string name;                  // member
-    std::string signature;             // member
-    Object* value = nullptr;           // static field's value
+    std::u16string text;              // string; throwable's message
+    std::vector<std::uint8_t> bytes;  // byte array
+    std::string name;                 // member
+    std::string signature;            // member
+    Object* value = nullptr;          // static field's value
 };
 
 namespace {
@@ -38,8 +38,10 @@ static_assert(std::size(kJniEnvSlotNames) == kEnvSlots, "jni.h's slot list and t
 static_assert(std::size(kJniVmSlotNames) == kVmSlots, "jni.h's slot list and the table differ");
 
 [[noreturn]] void unimplemented(const char* table, std::size_t slot, const char* name) {
-    std::fprintf(stderr, "\nTestJvm: the library called %s, slot %u of the %s table, which this double "
-                 "does not implement\n", name, static_cast<unsigned>(slot), table);
+    std::fprintf(stderr,
+                 "\nTestJvm: the library called %s, slot %u of the %s table, which this double "
+                 "does not implement\n",
+                 name, static_cast<unsigned>(slot), table);
     std::fflush(stderr);
     std::abort();
 }
@@ -70,7 +72,8 @@ TestJvm::Object* as(jobject object) {
 TestJvm::Object* expect(jobject object, int kind, const char* function) {
     TestJvm::Object* o = as(object);
     if (o == nullptr || o->kind != kind) {
-        std::fprintf(stderr, "\nTestJvm: %s got %s\n", function, o == nullptr ? "null" : "an object of another kind");
+        std::fprintf(stderr, "\nTestJvm: %s got %s\n", function,
+                     o == nullptr ? "null" : "an object of another kind");
         std::fflush(stderr);
         std::abort();
     }
@@ -93,7 +96,8 @@ std::u16string decodeModifiedUtf8(const char* text) {
             out.push_back(static_cast<char16_t>(((p[0] & 0x1F) << 6) | (p[1] & 0x3F)));
             p += 2;
         } else {
-            out.push_back(static_cast<char16_t>(((p[0] & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F)));
+            out.push_back(static_cast<char16_t>(((p[0] & 0x0F) << 12) | ((p[1] & 0x3F) << 6) |
+                                                (p[2] & 0x3F)));
             p += 3;
         }
     }
@@ -162,10 +166,12 @@ struct TestJvmFunctions {
         }
         return m;
     }
-    static jmethodID JNICALL getMethodId(JNIEnv* env, jclass cls, const char* name, const char* signature) {
+    static jmethodID JNICALL getMethodId(JNIEnv* env, jclass cls, const char* name,
+                                         const char* signature) {
         return reinterpret_cast<jmethodID>(member(env, cls, name, signature, kMethod));
     }
-    static jfieldID JNICALL getStaticFieldId(JNIEnv* env, jclass cls, const char* name, const char* signature) {
+    static jfieldID JNICALL getStaticFieldId(JNIEnv* env, jclass cls, const char* name,
+                                             const char* signature) {
         return reinterpret_cast<jfieldID>(member(env, cls, name, signature, kField));
     }
     static jobject JNICALL getStaticObjectField(JNIEnv*, jclass, jfieldID field) {
@@ -183,8 +189,12 @@ struct TestJvmFunctions {
         testJvm().throwPending(c->className, message == nullptr ? "" : message);
         return 0;
     }
-    static jthrowable JNICALL exceptionOccurred(JNIEnv*) { return reinterpret_cast<jthrowable>(t_pending); }
-    static jboolean JNICALL exceptionCheck(JNIEnv*) { return t_pending != nullptr ? JNI_TRUE : JNI_FALSE; }
+    static jthrowable JNICALL exceptionOccurred(JNIEnv*) {
+        return reinterpret_cast<jthrowable>(t_pending);
+    }
+    static jboolean JNICALL exceptionCheck(JNIEnv*) {
+        return t_pending != nullptr ? JNI_TRUE : JNI_FALSE;
+    }
     static void JNICALL exceptionDescribe(JNIEnv*) {
         // As a JVM does: prints the exception and clears it.
         if (t_pending != nullptr) {
@@ -214,7 +224,8 @@ struct TestJvmFunctions {
 
     static jstring JNICALL newString(JNIEnv*, const jchar* chars, jsize length) {
         ++testJvm().liveLocalStrings;
-        return testJvm().newString(std::u16string(reinterpret_cast<const char16_t*>(chars), length));
+        return testJvm().newString(
+            std::u16string(reinterpret_cast<const char16_t*>(chars), length));
     }
     static jstring JNICALL newStringUtf(JNIEnv*, const char* text) {
         ++testJvm().liveLocalStrings;
@@ -227,19 +238,23 @@ struct TestJvmFunctions {
         if (isCopy != nullptr) {
             *isCopy = JNI_FALSE;
         }
-        return reinterpret_cast<const jchar*>(expect(string, kString, "GetStringChars")->text.c_str());
+        return reinterpret_cast<const jchar*>(
+            expect(string, kString, "GetStringChars")->text.c_str());
     }
     static void JNICALL releaseStringChars(JNIEnv*, jstring, const jchar*) {}
     static const char* JNICALL getStringUtfChars(JNIEnv*, jstring string, jboolean* isCopy) {
         if (isCopy != nullptr) {
             *isCopy = JNI_TRUE;
         }
-        const std::string text = platform::utf16ToModifiedUtf8(expect(string, kString, "GetStringUTFChars")->text);
+        const std::string text =
+            platform::utf16ToModifiedUtf8(expect(string, kString, "GetStringUTFChars")->text);
         char* copy = new char[text.size() + 1];
         std::memcpy(copy, text.c_str(), text.size() + 1);
         return copy;
     }
-    static void JNICALL releaseStringUtfChars(JNIEnv*, jstring, const char* chars) { delete[] chars; }
+    static void JNICALL releaseStringUtfChars(JNIEnv*, jstring, const char* chars) {
+        delete[] chars;
+    }
 
     static jsize JNICALL getArrayLength(JNIEnv*, jarray array) {
         return static_cast<jsize>(expect(array, kByteArray, "GetArrayLength")->bytes.size());
@@ -257,7 +272,8 @@ struct TestJvmFunctions {
         std::memcpy(copy, a->bytes.data(), a->bytes.size());
         return copy;
     }
-    static void JNICALL releaseByteArrayElements(JNIEnv*, jbyteArray array, jbyte* elements, jint mode) {
+    static void JNICALL releaseByteArrayElements(JNIEnv*, jbyteArray array, jbyte* elements,
+                                                 jint mode) {
         Object* a = expect(array, kByteArray, "ReleaseByteArrayElements");
         if (mode == 0 || mode == JNI_COMMIT) {
             std::memcpy(a->bytes.data(), elements, a->bytes.size());
@@ -268,26 +284,32 @@ struct TestJvmFunctions {
         }
     }
     static bool inRange(Object* a, jsize start, jsize length) {
-        return start >= 0 && length >= 0 && static_cast<std::size_t>(start) + length <= a->bytes.size();
+        return start >= 0 && length >= 0 &&
+               static_cast<std::size_t>(start) + length <= a->bytes.size();
     }
-    static void JNICALL getByteArrayRegion(JNIEnv*, jbyteArray array, jsize start, jsize length, jbyte* out) {
+    static void JNICALL getByteArrayRegion(JNIEnv*, jbyteArray array, jsize start, jsize length,
+                                           jbyte* out) {
         Object* a = expect(array, kByteArray, "GetByteArrayRegion");
         if (!inRange(a, start, length)) {
-            testJvm().throwPending("java/lang/ArrayIndexOutOfBoundsException", "GetByteArrayRegion");
+            testJvm().throwPending("java/lang/ArrayIndexOutOfBoundsException",
+                                   "GetByteArrayRegion");
             return;
         }
         std::memcpy(out, a->bytes.data() + start, static_cast<std::size_t>(length));
     }
-    static void JNICALL setByteArrayRegion(JNIEnv*, jbyteArray array, jsize start, jsize length, const jbyte* in) {
+    static void JNICALL setByteArrayRegion(JNIEnv*, jbyteArray array, jsize start, jsize length,
+                                           const jbyte* in) {
         Object* a = expect(array, kByteArray, "SetByteArrayRegion");
         if (!inRange(a, start, length)) {
-            testJvm().throwPending("java/lang/ArrayIndexOutOfBoundsException", "SetByteArrayRegion");
+            testJvm().throwPending("java/lang/ArrayIndexOutOfBoundsException",
+                                   "SetByteArrayRegion");
             return;
         }
         std::memcpy(a->bytes.data() + start, in, static_cast<std::size_t>(length));
     }
 
-    static jobject JNICALL newObjectV(JNIEnv* env, jclass cls, jmethodID constructor, va_list args) {
+    static jobject JNICALL newObjectV(JNIEnv* env, jclass cls, jmethodID constructor,
+                                      va_list args) {
         Object* c = expect(cls, kClass, "NewObject");
         Object* object = nullptr;
         {
@@ -304,7 +326,8 @@ struct TestJvmFunctions {
         va_end(args);
         return object;
     }
-    static void JNICALL callVoidMethodV(JNIEnv* env, jobject target, jmethodID method, va_list args) {
+    static void JNICALL callVoidMethodV(JNIEnv* env, jobject target, jmethodID method,
+                                        va_list args) {
         testJvm().invoke(env, target, method, args);
     }
     static void JNICALL callVoidMethod(JNIEnv* env, jobject target, jmethodID method, ...) {
@@ -313,7 +336,8 @@ struct TestJvmFunctions {
         testJvm().invoke(env, target, method, args);
         va_end(args);
     }
-    static jboolean JNICALL callBooleanMethodV(JNIEnv* env, jobject target, jmethodID method, va_list args) {
+    static jboolean JNICALL callBooleanMethodV(JNIEnv* env, jobject target, jmethodID method,
+                                               va_list args) {
         return testJvm().invoke(env, target, method, args).z;
     }
     static jboolean JNICALL callBooleanMethod(JNIEnv* env, jobject target, jmethodID method, ...) {
@@ -431,7 +455,8 @@ std::string TestJvm::describe(jobject object) {
         case kByteArray:
             return "byte[" + std::to_string(o->bytes.size()) + "]";
         case kInstance:
-            return o->name.empty() ? o->className + "#" + std::to_string(o->serial) : o->className + "." + o->name;
+            return o->name.empty() ? o->className + "#" + std::to_string(o->serial)
+                                   : o->className + "." + o->name;
         default:
             return o->className + "#" + std::to_string(o->serial);
     }
@@ -455,7 +480,8 @@ void TestJvm::throwPending(const std::string& className, const std::string& mess
 }
 
 std::string TestJvm::pendingOnThisThread() {
-    return t_pending == nullptr ? std::string() : t_pending->className + ": " + utf8(t_pending->text);
+    return t_pending == nullptr ? std::string()
+                                : t_pending->className + ": " + utf8(t_pending->text);
 }
 
 void TestJvm::clearPendingOnThisThread() {
@@ -468,11 +494,13 @@ void TestJvm::clearPendingOnThisThread() {
 jvalue TestJvm::invoke(JNIEnv*, jobject target, jmethodID methodId, va_list args) {
     Object* method = expect(reinterpret_cast<jobject>(methodId), kMethod, "Call...Method");
     if (target == nullptr) {
-        std::fprintf(stderr, "\nTestJvm: %s.%s called on null\n", method->className.c_str(), method->name.c_str());
+        std::fprintf(stderr, "\nTestJvm: %s.%s called on null\n", method->className.c_str(),
+                     method->name.c_str());
         std::abort();
     }
-    JavaCall call{method->className, method->name, method->signature, describe(target), {}, {}, {},
-                  GetCurrentThreadId()};
+    JavaCall call{
+        method->className,   method->name, method->signature, describe(target), {}, {}, {},
+        GetCurrentThreadId()};
     const std::string& s = method->signature;
     std::u16string firstString;
     bool haveString = false;

@@ -104,7 +104,7 @@ class TestJvm {
     std::atomic<int> describedExceptions{0};
     std::atomic<int> thrownExceptions{0};
     std::atomic<int> maxConcurrentCalls{0};
-    std::atomic<int> heldByteArrays{0};  // elements taken and not yet released
+    std::atomic<int> heldByteArrays{0};         // elements taken and not yet released
     std::atomic<bool> pendingException{false};  // some thread has one
 
     // A Java object, class, string, array or member identifier of the double.

@@ -26,7 +26,8 @@ TEST(TestJvmTest, RecordsConstructorsAndCallsWithTheirArguments) {
     jmethodID set = env->GetMethodID(cls, "set", "(IZLjava/lang/String;[B)V");
     jobject thing = env->NewObject(cls, init);
     const jbyte bytes[3] = {1, 2, 3};
-    env->CallVoidMethod(thing, set, 42, JNI_TRUE, env->NewStringUTF("h\xc3\xa9"), jvm.newByteArray(bytes, 3));
+    env->CallVoidMethod(thing, set, 42, JNI_TRUE, env->NewStringUTF("h\xc3\xa9"),
+                        jvm.newByteArray(bytes, 3));
     const std::vector<JavaCall> calls = jvm.calls();
     ASSERT_EQ(calls.size(), 2u);
     EXPECT_EQ(calls[0].method, "<init>");

@@ -29,16 +29,17 @@ struct MismatchDouble {
 
     static const PaDeviceInfo* getDeviceInfo(PaDeviceIndex device) {
         const PaDeviceInfo* info = real->getDeviceInfo(device);
-        if (info == nullptr || device != real->getHostApiInfo(real->getDefaultHostApi())->defaultInputDevice) {
+        if (info == nullptr ||
+            device != real->getHostApiInfo(real->getDefaultHostApi())->defaultInputDevice) {
             return info;
         }
         input = *info;
         input.defaultSampleRate = 44100;
         return &input;
     }
-    static PaError openStream(PaStream** stream, const PaStreamParameters* in, const PaStreamParameters* out,
-                              double rate, unsigned long frames, PaStreamFlags flags, PaStreamCallback* callback,
-                              void* user) {
+    static PaError openStream(PaStream** stream, const PaStreamParameters* in,
+                              const PaStreamParameters* out, double rate, unsigned long frames,
+                              PaStreamFlags flags, PaStreamCallback* callback, void* user) {
         const bool exclusive = (in != nullptr && in->hostApiSpecificStreamInfo != nullptr) ||
                                (out != nullptr && out->hostApiSpecificStreamInfo != nullptr);
         if (!exclusive && in != nullptr && out != nullptr) {
@@ -79,8 +80,9 @@ TEST(ExclusiveModeTest, WasapiExclusiveRequestSucceedsOrFallsBackWithItsLogAndCo
     }
     auto logged = [&](const std::string& text) { return all.find(text) != std::string::npos; };
     EXPECT_EQ(MismatchDouble::sharedOpens, 1);
-    EXPECT_TRUE(logged("2|Failed to create audio streams due to input/output rate mismatch - attempting to grab "
-                       "in exclusive mode"))
+    EXPECT_TRUE(logged(
+        "2|Failed to create audio streams due to input/output rate mismatch - attempting to grab "
+        "in exclusive mode"))
         << all;
 
     switch (result) {
@@ -97,7 +99,9 @@ TEST(ExclusiveModeTest, WasapiExclusiveRequestSucceedsOrFallsBackWithItsLogAndCo
             // Wine refused every rate of the exclusive format query.
             std::printf("Wine refused every exclusive-mode rate\n");
             EXPECT_EQ(MismatchDouble::exclusiveOpens, 0);
-            EXPECT_TRUE(logged("1|Failed to find a sample rate that works for input & output devices")) << all;
+            EXPECT_TRUE(
+                logged("1|Failed to find a sample rate that works for input & output devices"))
+                << all;
             EXPECT_FALSE(streams.callOpen());
             break;
         case Result::exclusiveFailed:

@@ -37,12 +37,12 @@ bool receiveAll(SOCKET socket, char* data, int length) {
 }  // namespace
 
 bool TallixDll::complete() const {
-    return module != nullptr && onLoad != nullptr && initLibrary != nullptr && getLibraryVersion != nullptr &&
-           setCallerId != nullptr &&
-           listAudioDevices != nullptr && rescanAudioDevices != nullptr && isCallInProgress != nullptr &&
-           startCall != nullptr && endCall != nullptr && playTestTone != nullptr && playAudioFile != nullptr &&
-           startPlayingSound != nullptr && stopPlayingSound != nullptr && tcpPacketReceived != nullptr &&
-           tcpReadError != nullptr && getNextLogEntry != nullptr;
+    return module != nullptr && onLoad != nullptr && initLibrary != nullptr &&
+           getLibraryVersion != nullptr && setCallerId != nullptr && listAudioDevices != nullptr &&
+           rescanAudioDevices != nullptr && isCallInProgress != nullptr && startCall != nullptr &&
+           endCall != nullptr && playTestTone != nullptr && playAudioFile != nullptr &&
+           startPlayingSound != nullptr && stopPlayingSound != nullptr &&
+           tcpPacketReceived != nullptr && tcpReadError != nullptr && getNextLogEntry != nullptr;
 }
 
 TallixDll& tallix() {
@@ -140,7 +140,8 @@ HostConnection::HostConnection() {
 
 HostConnection::~HostConnection() {
     close();
-    for (const char* method : {"connectTcp", "isTcpConnected", "sendTcpPacket", "disconnectNetwork"}) {
+    for (const char* method :
+         {"connectTcp", "isTcpConnected", "sendTcpPacket", "disconnectNetwork"}) {
         testJvm().onCall(method, nullptr);
     }
     WSACleanup();
@@ -155,7 +156,8 @@ bool HostConnection::open(const std::string& host, int port) {
         return false;
     }
     SOCKET s = socket(list->ai_family, list->ai_socktype, list->ai_protocol);
-    const bool connected = s != INVALID_SOCKET && connect(s, list->ai_addr, static_cast<int>(list->ai_addrlen)) == 0;
+    const bool connected =
+        s != INVALID_SOCKET && connect(s, list->ai_addr, static_cast<int>(list->ai_addrlen)) == 0;
     freeaddrinfo(list);
     if (!connected) {
         if (s != INVALID_SOCKET) {
@@ -176,14 +178,16 @@ void HostConnection::read(SOCKET socket) {
         if (!receiveAll(socket, packet, 16)) {
             return;
         }
-        const int length = static_cast<unsigned char>(packet[8]) | (static_cast<unsigned char>(packet[9]) << 8);
+        const int length =
+            static_cast<unsigned char>(packet[8]) | (static_cast<unsigned char>(packet[9]) << 8);
         if (length < 16 || length > static_cast<int>(sizeof packet) ||
             !receiveAll(socket, packet + 16, length - 16)) {
             tallix().tcpReadError(env, nativeObject());
             return;
         }
         ++m_received;
-        tallix().tcpPacketReceived(env, nativeObject(), testJvm().newByteArray(packet, length), length);
+        tallix().tcpPacketReceived(env, nativeObject(), testJvm().newByteArray(packet, length),
+                                   length);
     }
 }
 

@@ -3,7 +3,9 @@
 // of a call, the TCP connection to the voice server, on the test's own Winsock socket.
 #pragma once
 
+// Winsock's header must come before windows.h.
 #include <winsock2.h>
+
 #include <windows.h>
 
 #include <jni.h>

@@ -53,7 +53,8 @@ std::string joined(const std::vector<std::string>& lines) {
 jbyteArray toneClip(int rate, double seconds, double frequency) {
     std::vector<int16_t> samples(static_cast<std::size_t>(rate * seconds));
     for (std::size_t i = 0; i < samples.size(); ++i) {
-        samples[i] = static_cast<int16_t>(8000 * std::sin(2 * 3.14159265358979 * frequency * i / rate));
+        samples[i] =
+            static_cast<int16_t>(8000 * std::sin(2 * 3.14159265358979 * frequency * i / rate));
     }
     return testJvm().newByteArray(samples.data(), samples.size() * sizeof(int16_t));
 }
@@ -66,7 +67,8 @@ class TallixWineTest : public ::testing::Test {
         s_initialised = tallix().initLibrary(testJvm().env(), nativeObject()) == JNI_TRUE;
         if (s_initialised) {
             // As the host does before its first call: names the user.
-            tallix().setCallerId(testJvm().env(), nativeObject(), testJvm().newStringUtf8("Wine tester"));
+            tallix().setCallerId(testJvm().env(), nativeObject(),
+                                 testJvm().newStringUtf8("Wine tester"));
         }
     }
 
@@ -197,8 +199,9 @@ TEST_F(TallixWineTest, ClipsAtOtherRatesPlayForTheirLength) {
         const auto start = Clock::now();
         ASSERT_EQ(thrown(), "") << rate << " Hz\n" << joined(drainLog());
         // While it plays, a plain rescan is refused.
-        EXPECT_EQ(rescan(false), "com/zephra/tallix/exceptions/CallInProgressException: "
-                                 "Cannot rescan devices - call in progress");
+        EXPECT_EQ(rescan(false),
+                  "com/zephra/tallix/exceptions/CallInProgressException: "
+                  "Cannot rescan devices - call in progress");
         ASSERT_TRUE(waitStreamsClosed(10000)) << rate << " Hz";
         const long long elapsed = msSince(start);
         EXPECT_GE(elapsed, 450) << rate << " Hz";
@@ -206,12 +209,14 @@ TEST_F(TallixWineTest, ClipsAtOtherRatesPlayForTheirLength) {
         const std::vector<std::string> log = drainLog();
         EXPECT_FALSE(contains(log, "SEVERE|")) << joined(log);
         // Wine's shared-mode WASAPI device runs at its mix rate, 48 kHz.
-        const std::string resampled = "FINE|Resampling sound clip from " + std::to_string(rate) + " Hz";
+        const std::string resampled =
+            "FINE|Resampling sound clip from " + std::to_string(rate) + " Hz";
         if (contains(log, resampled)) {
             EXPECT_TRUE(contains(log, resampled + " to 48000 Hz")) << joined(log);
         }
         std::printf("clip at %d Hz: %s, played in %lld ms\n", rate,
-                    contains(log, resampled) ? "resampled to 48000 Hz" : "opened at its own rate", elapsed);
+                    contains(log, resampled) ? "resampled to 48000 Hz" : "opened at its own rate",
+                    elapsed);
     }
 }
 
@@ -222,8 +227,9 @@ TEST_F(TallixWineTest, LoopingClipSurvivesARescanWithRestart) {
     EXPECT_EQ(rescan(true), "");
     // Still playing: the restart reopened it, and a loop does not end by itself.
     Sleep(600);
-    EXPECT_EQ(rescan(false), "com/zephra/tallix/exceptions/CallInProgressException: "
-                             "Cannot rescan devices - call in progress");
+    EXPECT_EQ(rescan(false),
+              "com/zephra/tallix/exceptions/CallInProgressException: "
+              "Cannot rescan devices - call in progress");
     tallix().stopPlayingSound(m_env, nativeObject());
     EXPECT_EQ(thrown(), "");
     EXPECT_TRUE(waitStreamsClosed(5000));
@@ -236,7 +242,8 @@ TEST_F(TallixWineTest, LoopingClipSurvivesARescanWithRestart) {
 std::vector<std::string> callEvents() {
     std::vector<std::string> events;
     for (const JavaCall& call : testJvm().calls()) {
-        if (call.method == "callStarted" || call.method == "callEnded" || call.method == "callFailed") {
+        if (call.method == "callStarted" || call.method == "callEnded" ||
+            call.method == "callFailed") {
             std::string event = call.method;
             for (const std::string& arg : call.args) {
                 event += " " + arg;
