@@ -147,12 +147,19 @@ soak_engine() {
     # A fixed Java heap, touched in full at start: its growth up to the collector's limit
     # would otherwise hide what the engine itself does to the resident memory.
     # shellcheck disable=SC2086 # SOAK_JAVA_OPTS: more JVM options, word-split on purpose
-    (cd "$build/stage" && exec java -Xms64m -Xmx64m -XX:+AlwaysPreTouch ${SOAK_JAVA_OPTS:-} \
+    # The JVM's native memory tracking tells its own growth (code cache, metaspace,
+    # compiler arenas) apart from the rest of the process.
+    (cd "$build/stage" && exec java -Xms64m -Xmx64m -XX:+AlwaysPreTouch -XX:NativeMemoryTracking=summary \
+        ${SOAK_JAVA_OPTS:-} \
         -Djava.library.path=. -Djava.util.logging.config.file=/dev/null \
         -cp "$build/java/tallix_java.jar" com.zephra.tallix.host.ReferenceHost \
         127.0.0.1 "$port" echo 1234 $((minutes * 60)) >"$dir/host.log" 2>"$dir/host.err") &
     local host=$!
     pids+=("$host")
+    # Baseline after the first minute, difference 30 s before the end.
+    (sleep 60 && jcmd "$host" VM.native_memory baseline >/dev/null 2>&1 &&
+        sleep $((minutes * 60 - 90)) && jcmd "$host" VM.native_memory summary.diff >"$dir/jvm-native.txt" 2>&1) &
+    pids+=("$!")
     sample "$host" "$dir/host.log" $((minutes * 60 + 60)) "$dir/samples.txt"
     local status=0
     wait "$host" || status=$?
@@ -160,6 +167,11 @@ soak_engine() {
     "$root/tools/sound-server.sh" stop "$out/sound"
     echo "host exit status $status; events: $(grep '^event' "$dir/host.log" | tr '\n' ' ')"
     summary "engine $minutes min" "$dir/samples.txt" | tee "$dir/summary.txt"
+    if [ -s "$dir/jvm-native.txt" ]; then
+        echo "the JVM's own committed memory from minute 1 to 30 s before the end:" \
+            "$(sed -n 's/^Total: reserved=[^,]*, committed=[0-9]*KB \(.*\)$/\1/p' "$dir/jvm-native.txt")" \
+            | tee -a "$dir/summary.txt"
+    fi
 }
 
 for run in "${runs[@]}"; do

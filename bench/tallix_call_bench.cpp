@@ -29,8 +29,9 @@ struct CallbackTimer {
     static inline std::atomic<int64_t> totalNs{0};
     static inline std::atomic<int64_t> maxNs{0};
     static inline std::atomic<int> calls{0};
-    static inline int (*real)(QelClient*, float**, int, float, float**, int, float) = nullptr;
-    static int audioIO(QelClient* c, float** in, int ni, float gi, float** out, int no, float go) {
+    static inline decltype(&::audioIO) real = nullptr;
+    static int audioIO(QelClient* c, const float* const* in, int ni, float gi, float* const* out,
+                       int no, float go) {
         const auto start = Clock::now();
         const int result = real(c, in, ni, gi, out, no, go);
         const int64_t ns =
@@ -50,7 +51,7 @@ struct ClickProbe {
     static constexpr int kFrames = 512;
     static constexpr int64_t kEvery = 48000;  // frames between clicks
     static constexpr int kClickFrames = 96;   // 2 ms
-    static inline int (*real)(QelClient*, float**, int, float, float**, int, float) = nullptr;
+    static inline decltype(&::audioIO) real = nullptr;
     static inline float input[kFrames];
     static inline int64_t frame = 0;
     static inline int64_t clickAt = -1;
@@ -62,7 +63,8 @@ struct ClickProbe {
         clickAt = -1;
         found = 0;
     }
-    static int audioIO(QelClient* c, float**, int ni, float gi, float** out, int no, float go) {
+    static int audioIO(QelClient* c, const float* const*, int ni, float gi, float* const* out, int no,
+                       float go) {
         for (int i = 0; i < kFrames; ++i) {
             const int64_t at = frame + i;
             const bool click = at >= kEvery && at % kEvery < kClickFrames;
@@ -71,7 +73,7 @@ struct ClickProbe {
                 clickAt = at;
             }
         }
-        float* inputs[1] = {input};  // in place of what the device captured
+        const float* inputs[1] = {input};  // in place of what the device captured
         const int result = real(c, inputs, ni, gi, out, no, go);
         if (clickAt >= 0) {
             for (int i = 0; i < kFrames; ++i) {

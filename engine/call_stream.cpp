@@ -1,5 +1,6 @@
 #include "engine/call_stream.h"
 
+#include <cmath>
 #include <cstring>
 
 namespace tallix {
@@ -24,10 +25,13 @@ int CallStreams::callback(const void* input, void* output, unsigned long frames,
         return paContinue;
     }
     if (controls.loopbackMode.load(std::memory_order_relaxed)) {
-        api->loopback(client);
+        // The session library plays nothing in loopback mode: the device gets silence,
+        // not whatever its buffer held.
+        api->loopback();
+        std::memset(output, 0, frames * sizeof(float));
         return paContinue;
     }
-    float* inputs[1] = {const_cast<float*>(static_cast<const float*>(input))};
+    const float* inputs[1] = {static_cast<const float*>(input)};
     float* outputs[1] = {static_cast<float*>(output)};
     api->audioIO(client, inputs, 1, inputGain, outputs, 1,
                  controls.outputLevel.load(std::memory_order_relaxed));
@@ -222,6 +226,14 @@ StreamFigures CallStreams::figuresLocked() const noexcept {
             info->inputLatency, info->outputLatency};
 }
 
+int latencySamples(const StreamFigures& figures) noexcept {
+    if (figures.sampleRate <= 0 || figures.inputLatency < 0 || figures.outputLatency < 0) {
+        return 0;
+    }
+    return static_cast<int>(
+        std::lround(figures.sampleRate * (figures.inputLatency + figures.outputLatency)));
+}
+
 void CallStreams::announceLocked(bool rateChanged) noexcept {
     const StreamFigures f = figuresLocked();
     if (rateChanged) {
@@ -233,8 +245,10 @@ void CallStreams::announceLocked(bool rateChanged) noexcept {
     }
     const SessionApi* api = m_api.load(std::memory_order_acquire);
     if (api != nullptr) {
+        // The latency figure is the delay the echo canceller means, in device samples:
+        // the stream's capture plus playback latency.
         api->audioSetup(m_client.load(std::memory_order_acquire), f.sampleRate, f.framesPerBuffer,
-                        static_cast<int>(f.framesPerBuffer * f.inputLatency));
+                        latencySamples(f));
     }
 }
 

@@ -29,6 +29,10 @@ struct StreamFigures {
     double outputLatency = -1.0;  // seconds
 };
 
+// What the session library is told as the stream's latency: input plus output latency
+// in device samples (rate x seconds), 0 without an open stream.
+int latencySamples(const StreamFigures& figures) noexcept;
+
 // The devices of a call stream that a device rescan closed, by name.
 struct ClosedCallStream {
     bool wasOpen = false;

@@ -5,10 +5,18 @@
 #include <atomic>
 
 #include "engine/session_api.h"
+#include "session/format_check.h"
+#include "session/log_level.h"
 
 namespace tallix {
 
-enum LogLevel : int { kSevere = 1, kWarning = 2, kInfo = 3, kFine = 4, kFinest = 5 };
+// The session library's levels, under the engine's shorter names.
+using session::LogLevel;
+inline constexpr LogLevel kSevere = session::kLogSevere;
+inline constexpr LogLevel kWarning = session::kLogWarning;
+inline constexpr LogLevel kInfo = session::kLogInfo;
+inline constexpr LogLevel kFine = session::kLogFine;
+inline constexpr LogLevel kFinest = session::kLogFinest;
 
 // Threads: log() may run on any thread except the audio callback; attach() runs on the
 // thread that initialises the engine. Messages logged before attach() are dropped.
@@ -20,7 +28,7 @@ class EngineLog {
     QelLogManager* manager() const noexcept { return m_manager.load(std::memory_order_acquire); }
     const SessionApi* api() const noexcept { return m_api.load(std::memory_order_acquire); }
 
-    void log(int level, const char* format, ...) noexcept __attribute__((format(printf, 3, 4)));
+    void log(int level, const char* format, ...) noexcept QEL_PRINTF_FORMAT(3, 4);
 
   private:
     std::atomic<const SessionApi*> m_api{nullptr};

@@ -1,36 +1,6 @@
 #include "engine/session_api.h"
 
-#include <cstring>
-
 namespace tallix {
-
-const char* const kSessionApiNames[kSessionApiEntries] = {"version",
-                                                          "getClient",
-                                                          "freeClient",
-                                                          "command",
-                                                          "dtmf",
-                                                          "announce",
-                                                          "connectVoice",
-                                                          "disconnect",
-                                                          "active",
-                                                          "reset",
-                                                          "setAudioFlag",
-                                                          "getAudioFlag",
-                                                          "audioSetup",
-                                                          "audioIO",
-                                                          "loopback",
-                                                          "poll",
-                                                          "recvPacket",
-                                                          "record",
-                                                          "recordpost",
-                                                          "loglevel",
-                                                          "logwalk",
-                                                          "LogManager_createLogManager",
-                                                          "LogManager_setLogLevel",
-                                                          "LogManager_freeLogManager",
-                                                          "LogManager_vlog",
-                                                          "LogManager_clearLogs",
-                                                          "LogManager_logWalk"};
 
 std::string defaultSessionLibraryPath() {
 #ifdef _WIN32
@@ -47,16 +17,11 @@ QelClient* SessionBinding::bind(const std::string& path) {
         if (!library) {
             return nullptr;
         }
-        void* slots[kSessionApiEntries] = {};
-        for (int i = 0; i < kSessionApiEntries; ++i) {
-            slots[i] = library.symbol(kSessionApiNames[i]);
-            if (slots[i] == nullptr) {
-                return nullptr;  // the incomplete library is unloaded here
-            }
+        SessionApi api;
+        if (!session::resolveEntryPoints(library, api)) {
+            return nullptr;  // the incomplete library is unloaded here
         }
-        // Function and object pointers share one representation on every platform the
-        // engine runs on (POSIX requires it for dlsym); the table is filled in one copy.
-        std::memcpy(&m_api, slots, sizeof(m_api));
+        m_api = api;
         // Never unloaded: the audio callback and the call thread of any engine may still
         // be inside it while the process ends.
         library.release();

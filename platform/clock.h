@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 
 namespace platform {
 
@@ -28,6 +29,14 @@ public:
 private:
     [[maybe_unused]] bool m_active = false;  // read only where the period is changed
 };
+
+// The local calendar time of `time`, without the shared result of std::localtime
+// (which another thread's conversion would overwrite). False when it cannot be had.
+bool localTime(std::time_t time, std::tm& out) noexcept;
+
+// CPU time the whole process has used so far (all threads, user and system), in
+// microseconds; 0 when the system cannot tell.
+uint64_t processCpuMicroseconds() noexcept;
 
 // True when `deadline` (a reading of nowMs) has been reached at `now`, across a wrap.
 constexpr bool reached(uint32_t now, uint32_t deadline) noexcept {

@@ -23,4 +23,16 @@ void sleepMs(uint32_t ms) noexcept {
 FineSleepScope::FineSleepScope() noexcept = default;
 FineSleepScope::~FineSleepScope() = default;
 
+uint64_t processCpuMicroseconds() noexcept {
+    timespec ts{};
+    if (clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts) != 0) {
+        return 0;
+    }
+    return static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
+}
+
+bool localTime(std::time_t time, std::tm& out) noexcept {
+    return localtime_r(&time, &out) != nullptr;
+}
+
 }  // namespace platform

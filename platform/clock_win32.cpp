@@ -21,4 +21,19 @@ FineSleepScope::~FineSleepScope() {
     }
 }
 
+uint64_t processCpuMicroseconds() noexcept {
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) {
+        return 0;
+    }
+    const auto ticks = [](const FILETIME& t) {
+        return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+    };
+    return (ticks(kernel) + ticks(user)) / 10u;  // 100-ns units
+}
+
+bool localTime(std::time_t time, std::tm& out) noexcept {
+    return localtime_s(&out, &time) == 0;
+}
+
 }  // namespace platform

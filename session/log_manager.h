@@ -19,18 +19,10 @@
 #include "platform/spin_lock.h"
 #include "session/format_check.h"
 #include "session/log_buffer.h"
+#include "session/log_level.h"
 #include "session/qel_api.h"
 
 namespace session {
-
-// Levels used by the session library's messages.
-enum LogLevel : int32_t {
-    kLogSevere = 1,
-    kLogWarning = 2,
-    kLogInfo = 3,
-    kLogFine = 4,
-    kLogFinest = 5,
-};
 
 // Repeat slots and the message each one folds.
 enum RepeatSlot : int {

@@ -123,6 +123,8 @@ bool VoiceClient::poll(PollEvent& event) noexcept {
             event.data[0] = 0;
             return false;
         }
+        // What the audio thread reported since the last poll: it never logs itself.
+        writeAudioMessages();
         const uint32_t now = m_time.now();
         const auto drift = static_cast<int32_t>(m_nexttick - now);
         if (drift >= kRescheduleMs || drift <= -kRescheduleMs) {

@@ -4,6 +4,7 @@
 #include <ctime>
 #include <new>
 
+#include "platform/clock.h"
 #include "session/client_lock.h"
 
 namespace session {
@@ -26,14 +27,7 @@ void addUserText(PacketBuilder& packet, FieldKey key, const char* text) noexcept
 void formatLocalTime(char* out, size_t size) noexcept {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
-    // The reentrant conversion has a different name on each side; std::localtime's
-    // shared result would race with other threads of the process.
-#if defined(_WIN32)
-    const bool converted = localtime_s(&local, &now) == 0;
-#else
-    const bool converted = localtime_r(&now, &local) != nullptr;
-#endif
-    if (!converted || std::strftime(out, size, "%Y-%m-%dT%H%M", &local) == 0) {
+    if (!platform::localTime(now, local) || std::strftime(out, size, "%Y-%m-%dT%H%M", &local) == 0) {
         out[0] = '\0';
     }
 }

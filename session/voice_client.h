@@ -185,6 +185,8 @@ private:
     bool createAudio() noexcept;
     void resetAudio() noexcept;
     bool audioComplete() const noexcept;
+    // The messages that the audio thread only counted, written by the poll loop.
+    void writeAudioMessages() noexcept;
     void finishRecordings() noexcept;
 
     // First: the retries and sleeps of everything below assume 1-ms sleeps.

@@ -57,6 +57,7 @@ bool VoiceClient::createAudio() noexcept {
 void VoiceClient::resetAudio() noexcept { m_audio->audio.reset(); }
 
 bool VoiceClient::audioComplete() const noexcept { return m_audio->audio.processor().exists(); }
+void VoiceClient::writeAudioMessages() noexcept { m_audio->audio.writeAudioMessages(); }
 
 int32_t VoiceClient::audioSetup(int32_t rate, int32_t frames, int32_t latency) noexcept {
     return m_audio->audio.audioSetup(rate, frames, latency);

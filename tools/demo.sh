@@ -17,14 +17,25 @@ echo "=== build/windows-x86/stage (the shipped 32-bit Windows files) holds:"
 echo "=== build/linux/stage holds:"
 (cd build/linux/stage && find . -type f -name '*.so' | sort | sed 's/^/    /')
 
-# This machine's Wine runs 64-bit programs only: the window helpers are shown from
-# the x86_64 build of the same sources.
-wine_dir="$PWD/build/windows-x64/wine"
+# The shipped files are 32-bit; where this machine cannot run 32-bit programs the
+# Windows parts are shown from the x86_64 build of the same sources.
+if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    win_build=build/windows-x86 win_loader=/usr/lib/wine/wine win_arch=win32
+else
+    win_build=build/windows-x64 win_loader=/usr/lib/wine/wine64 win_arch=win64
+    echo "=== this machine runs no 32-bit programs: Windows parts from the x86_64 build"
+fi
+wine_dir="$PWD/$win_build/wine"
 mkdir -p build/demo
-sh cmake/wine-env.sh start "$wine_dir" /usr/lib/wine/wine64 win64 >/dev/null
-trap 'sh cmake/wine-env.sh stop "$wine_dir" /usr/lib/wine/wine64 win64' EXIT
+sh cmake/wine-env.sh start "$wine_dir" "$win_loader" "$win_arch" >/dev/null
+server_pid=""
+cleanup() {
+    [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null || true
+    sh cmake/wine-env.sh stop "$wine_dir" "$win_loader" "$win_arch"
+}
+trap cleanup EXIT
 echo "=== Vistrel on a Wine desktop: window list, then a capture of one window"
-build/windows-x64/wine-run.sh build/windows-x64/stage/winlist.exe --demo build/demo/window.bmp back
+"$win_build/wine-run.sh" "$win_build/stage/winlist.exe" --demo build/demo/window.bmp back
 echo "    image written to build/demo/window.bmp"
 
 # The Windows voice engine: tallix.dll under Wine, driven through the JNI double as the
@@ -33,8 +44,8 @@ echo "    image written to build/demo/window.bmp"
 echo "=== tallix.dll under Wine: devices and a short call"
 wine_sound="$PWD/build/demo/wine-sound"
 sh tools/sound-server.sh start "$wine_sound" zephra-demo-wine >/dev/null
-python3 engine/tests/windows/wine_engine.py --wine build/windows-x64/wine-run.sh \
-    --test build/windows-x64/tests/tallix_wine_test.exe \
+python3 engine/tests/windows/wine_engine.py --wine "$win_build/wine-run.sh" \
+    --test "$win_build/tests/tallix_wine_test.exe" \
     --server build/host-tools/tools/qel-server/qel-server \
     --sound-home "$wine_sound" --jack-server zephra-demo-wine \
     -- --gtest_filter='*ListsWasapi*:*UdpCall*' 2>/dev/null |
@@ -51,7 +62,6 @@ sox build/demo/speech-raw.wav -r 48000 -c 1 -b 16 build/demo/speech.wav
 server_log=build/demo/qel-server.log
 build/linux/tools/qel-server/qel-server >build/demo/qel-server.out 2>"$server_log" &
 server_pid=$!
-trap 'kill "$server_pid" 2>/dev/null || true; sh cmake/wine-env.sh stop "$wine_dir" /usr/lib/wine/wine64 win64' EXIT
 port=""
 for _ in $(seq 50); do
     port=$(sed -n 's/^qel-server listening tcp=\([0-9]*\) .*/\1/p' build/demo/qel-server.out)
@@ -62,9 +72,19 @@ done
 echo "    qel-server listening on 127.0.0.1:${port}"
 build/linux/stage/qelcall --server "127.0.0.1:${port}" --service echo --name demo \
     --in build/demo/speech.wav --out build/demo/heard.wav --seconds 6 | sed 's/^/    /'
+echo "    received audio written to build/demo/heard.wav (server log: $server_log)"
+
+# The same call made by the Windows build: qelcall.exe under Wine loads native\qel.dll
+# beside it, as the engine does, and talks to the same server over loopback.
+echo "=== the same call from Windows: $win_build/stage/qelcall.exe under Wine"
+root="$PWD"
+(cd "$win_build/stage" && ../wine-run.sh qelcall.exe --server "127.0.0.1:${port}" --service echo \
+    --name demo-windows --in "$root/build/demo/speech.wav" --out "$root/build/demo/heard-windows.wav" \
+    --seconds 6) | tr -d '\r' | sed 's/^/    /'
+echo "    received audio written to build/demo/heard-windows.wav"
 kill -INT "$server_pid"
 wait "$server_pid" || true
-echo "    received audio written to build/demo/heard.wav (server log: $server_log)"
+server_pid=""
 
 # The same kind of call made by the Java host through tallix on the sound server.
 ./tools/voice-demo.sh

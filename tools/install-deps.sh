@@ -7,7 +7,7 @@ set -eu
 packages="
     cmake ninja-build pkg-config g++ clang libclang-rt-14-dev
     libgtest-dev libgmock-dev googletest libbenchmark-dev
-    libopus-dev libwebrtc-audio-processing-dev libspeexdsp-dev portaudio19-dev libresample1-dev
+    libopus-dev libspeexdsp-dev portaudio19-dev libresample1-dev
     openjdk-17-jdk junit5
     jackd2 libasound2-plugins alsa-utils
     g++-mingw-w64-i686 mingw-w64-i686-dev g++-mingw-w64-x86-64 mingw-w64-x86-64-dev

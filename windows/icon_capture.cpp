@@ -78,9 +78,7 @@ std::optional<RgbaImage> captureProgramIcon(HWND window) noexcept {
     }
     const IconBitmaps bitmaps{GdiBitmap(iconInfo.hbmColor), GdiBitmap(iconInfo.hbmMask)};
     // A monochrome icon has no colour bitmap: nothing to show in colour.
-    SIZE dimension{};
-    if (!bitmaps.colour || !bitmaps.mask ||
-        !GetBitmapDimensionEx(bitmaps.colour.get(), &dimension)) {
+    if (!bitmaps.colour || !bitmaps.mask) {
         return std::nullopt;
     }
     const std::optional<DibHeader> header = DibHeader::fromBitmap(bitmaps.colour.get());

@@ -167,5 +167,82 @@ TEST_F(CallStreamTest, CallbackWritesSilenceUntilTheCallIsConnected) {
     streams.close();
 }
 
+// The real session library behind the stream: what the audio callback and the stream's
+// announcement hand it.
+class CallStreamSessionTest : public CallStreamTest {
+  protected:
+    void SetUp() override {
+        CallStreamTest::SetUp();
+        client = binding.bind(QEL_LIBRARY_PATH);
+        ASSERT_NE(client, nullptr);
+        binding.api().loglevel(client, 4);
+    }
+    void TearDown() override {
+        streams.close();
+        if (client != nullptr) {
+            binding.api().freeClient(client);
+        }
+    }
+    std::vector<std::string> sessionLog() {
+        std::vector<std::string> lines;
+        for (int walk = 0; walk < 2; ++walk) {
+            while (const LogWalkEntry* e = binding.api().logwalk(client)) {
+                lines.emplace_back(e->text);
+            }
+        }
+        return lines;
+    }
+    SessionBinding binding;
+    QelClient* client = nullptr;
+};
+
+TEST_F(CallStreamSessionTest, EchoDelayIsTheStreamsInputPlusOutputLatency) {
+    // The double reports 20 ms of input and 30 ms of output latency: 2,400 samples at
+    // 48 kHz, which the echo canceller receives as a 50 ms delay.
+    streams.setSession(&binding.api(), client);
+    ASSERT_EQ(streams.open(nullptr, nullptr), Result::ok);
+    const StreamFigures figures = streams.figures();
+    EXPECT_EQ(latencySamples(figures), 2400);
+    bool seen = false;
+    for (const std::string& line : sessionLog()) {
+        seen = seen || line.find("Audio setup: 48000 Hz, 512 frames, latency 2400 samples, echo delay "
+                                 "50 ms") != std::string::npos;
+    }
+    EXPECT_TRUE(seen);
+
+    // A device switch to another rate announces the new stream's figure the same way.
+    streams.close();
+    pa.devices[1].defaultRate = 44100;
+    ASSERT_EQ(streams.open(nullptr, nullptr), Result::ok);
+    ASSERT_EQ(streams.changeDevices(nullptr, "Headset", false), Result::ok);
+    seen = false;
+    for (const std::string& line : sessionLog()) {
+        seen = seen || line.find("Audio setup: 48000 Hz, 512 frames, latency 2400 samples") !=
+                           std::string::npos;
+    }
+    EXPECT_TRUE(seen);
+}
+
+TEST_F(CallStreamSessionTest, LoopbackModeWritesSilenceAndLeavesTheSessionAlone) {
+    streams.setSession(&binding.api(), client);
+    ASSERT_EQ(streams.open(nullptr, nullptr), Result::ok);
+    controls.callInProgress = true;
+    controls.loopbackMode = true;
+    float input[512];
+    float output[512];
+    std::fill(std::begin(input), std::end(input), 0.5f);
+    std::fill(std::begin(output), std::end(output), 7.0f);
+    EXPECT_EQ(pa.callback(input, output, 512, nullptr, 0, pa.userData), paContinue);
+    for (float sample : output) {
+        ASSERT_EQ(sample, 0.0f);
+    }
+    // Out of loopback the same buffer goes through audioIO, whose closed gate (no voice
+    // heard yet) also plays silence.
+    controls.loopbackMode = false;
+    std::fill(std::begin(output), std::end(output), 7.0f);
+    EXPECT_EQ(pa.callback(input, output, 512, nullptr, 0, pa.userData), paContinue);
+    EXPECT_EQ(output[0], 0.0f);
+}
+
 }  // namespace
 }  // namespace tallix

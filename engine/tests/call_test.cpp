@@ -28,8 +28,9 @@ struct AudioIoWatch {
     static inline std::atomic<int> calls{0};
     static inline std::atomic<float> lastInputGain{-1};
     static inline std::atomic<float> lastOutputGain{-1};
-    static inline int (*real)(QelClient*, float**, int, float, float**, int, float) = nullptr;
-    static int audioIO(QelClient* c, float** in, int ni, float gi, float** out, int no, float go) {
+    static inline decltype(&::audioIO) real = nullptr;
+    static int audioIO(QelClient* c, const float* const* in, int ni, float gi, float* const* out,
+                       int no, float go) {
         calls.fetch_add(1);
         lastInputGain.store(gi);
         lastOutputGain.store(go);

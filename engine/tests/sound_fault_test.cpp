@@ -73,8 +73,9 @@ class PrivateSoundServer {
 // Audio callbacks seen by the session library, to tell when the stream runs.
 struct AudioIoCount {
     static inline std::atomic<int> calls{0};
-    static inline int (*real)(QelClient*, float**, int, float, float**, int, float) = nullptr;
-    static int audioIO(QelClient* c, float** in, int ni, float gi, float** out, int no, float go) {
+    static inline decltype(&::audioIO) real = nullptr;
+    static int audioIO(QelClient* c, const float* const* in, int ni, float gi, float* const* out, int no,
+                       float go) {
         calls.fetch_add(1);
         return real(c, in, ni, gi, out, no, go);
     }

@@ -3,9 +3,11 @@
 
 #include <string_view>
 
+#include "taskbar/command_pipe.h"
+
 namespace hushlet {
 
-inline constexpr const wchar_t* kPipeName = L"\\\\.\\pipe\\zephracommspipe";
+inline constexpr const wchar_t* kPipeName = zephra::kCommandPipeName;
 
 // Writes `text` and its terminating zero unit as one message to the pipe and waits
 // for the server's empty reply, so that the client has dealt with the text when this

@@ -8,6 +8,8 @@
 
 #include <cstdarg>
 
+#include "session/format_check.h"
+
 namespace qel {
 
 class AudioLog {
@@ -21,9 +23,7 @@ public:
     // 1 "Jitter buffer packet inserted").
     virtual void vlogRepeated(int slot, int level, const char* format, va_list args) = 0;
 
-#if defined(__GNUC__)
-    __attribute__((format(printf, 3, 4)))
-#endif
+    QEL_PRINTF_FORMAT(3, 4)
     void log(int level, const char* format, ...) {
         va_list args;
         va_start(args, format);
@@ -31,9 +31,7 @@ public:
         va_end(args);
     }
 
-#if defined(__GNUC__)
-    __attribute__((format(printf, 4, 5)))
-#endif
+    QEL_PRINTF_FORMAT(4, 5)
     void logRepeated(int slot, int level, const char* format, ...) {
         va_list args;
         va_start(args, format);

@@ -14,8 +14,10 @@ namespace qel {
 
 namespace {
 
-constexpr int kFrameBytes = AudioPath::kPacketScratchSamples * static_cast<int>(sizeof(int16_t));
-static_assert(kFrameBytes == 7680, "the packet scratch holds 7,680 bytes");
+// The jitter buffer's own comparison of timestamps, which wrap.
+bool notBefore(spx_uint32_t a, spx_uint32_t b) noexcept {
+    return static_cast<spx_int32_t>(a - b) >= 0;
+}
 
 }  // namespace
 
@@ -24,7 +26,7 @@ void AudioPath::JitterDeleter::operator()(JitterBuffer_* jitter) const noexcept 
 }
 
 AudioPath::AudioPath(VoiceCodec& codec, AudioProcessor& processor)
-    : m_codec(codec), m_processor(processor), m_packetScratch(new int16_t[kPacketScratchSamples]) {
+    : m_codec(codec), m_processor(processor) {
     m_captureConverter.configure(kInternalRate, kInternalRate);
     m_playbackConverter.configure(kInternalRate, kInternalRate);
 }
@@ -42,10 +44,17 @@ int AudioPath::setup(int32_t rate, int32_t frames, int32_t latency) noexcept {
 
     m_jitter.reset();
     const bool fifos = m_playback.allocate() && m_capture.allocate();
-    m_jitter.reset(jitter_buffer_init(kFrameSamples));
-    if (!fifos || !m_jitter) {
+    if (!fifos || !m_pool.allocate()) {
         return 0;
     }
+    m_jitter.reset(jitter_buffer_init(kFrameSamples));
+    if (!m_jitter) {
+        return 0;
+    }
+    // From here on the jitter buffer keeps the pool's slots instead of copying each
+    // packet into memory of its own (and freeing it again in get).
+    jitter_buffer_ctl(m_jitter.get(), JITTER_BUFFER_SET_DESTROY_CALLBACK,
+                      reinterpret_cast<void*>(&PacketPool::giveBack));
     resetJitter();
     return 2;
 }
@@ -55,6 +64,9 @@ void AudioPath::resetJitter() noexcept {
         jitter_buffer_reset(m_jitter.get());
         spx_int32_t margin = kJitterMargin;
         jitter_buffer_ctl(m_jitter.get(), JITTER_BUFFER_SET_MARGIN, &margin);
+        // The reset gave back every packet it held; a slot that a put declined
+        // without telling comes back here too.
+        m_pool.reclaimAll();
     }
 }
 
@@ -88,18 +100,18 @@ void AudioPath::capture(const int16_t* deviceIn, int n) noexcept {
 
 int AudioPath::refillPlayback() noexcept {
     int result = kJitterOk;
-    auto* scratch = reinterpret_cast<char*>(m_packetScratch.get());
     JitterBufferPacket packet{};
-    packet.data = scratch;
-    packet.len = kFrameBytes;
     int got = JITTER_BUFFER_MISSING;
     if (m_jitter) {
         got = jitter_buffer_get(m_jitter.get(), &packet, kFrameSamples, nullptr);
         jitter_buffer_tick(m_jitter.get());
     }
     if (got == JITTER_BUFFER_OK) {
-        m_codec.decode(reinterpret_cast<const uint8_t*>(scratch), static_cast<int>(packet.len),
+        // With the destroy callback the get hands back the pool slot that the put
+        // gave it; nothing was copied, and the slot is ours again once decoded.
+        m_codec.decode(reinterpret_cast<const uint8_t*>(packet.data), static_cast<int>(packet.len),
                        m_playback.writePosition());
+        PacketPool::giveBack(packet.data);
     } else {
         result = got;
         m_codec.decode(nullptr, 0, m_playback.writePosition());  // concealment
@@ -192,13 +204,31 @@ bool AudioPath::queueFrame(const uint8_t* frame, int length, uint32_t sequence,
     jitter_buffer_ctl(m_jitter.get(), JITTER_BUFFER_GET_AVAILABLE_COUNT, &count);
     available = count;
 
+    char* slot = m_pool.take(frame, length);
+    if (slot == nullptr) {
+        m_droppedFrames.fetch_add(1, std::memory_order_relaxed);
+        return false;
+    }
     JitterBufferPacket packet{};
-    packet.data = const_cast<char*>(reinterpret_cast<const char*>(frame));  // copied by the put
+    packet.data = slot;
     packet.len = static_cast<spx_uint32_t>(length);
     packet.timestamp = sequence * kFrameSamples;
     packet.span = kFrameSamples;
     packet.sequence = static_cast<spx_uint16_t>(sequence & 0xFFFFu);
+    const spx_uint32_t before =
+        static_cast<spx_uint32_t>(jitter_buffer_get_pointer_timestamp(m_jitter.get()));
     jitter_buffer_put(m_jitter.get(), &packet);
+    const spx_uint32_t after =
+        static_cast<spx_uint32_t>(jitter_buffer_get_pointer_timestamp(m_jitter.get()));
+    // The put says nothing when it declines a packet that is hopelessly late: one that
+    // ends more than a step before the play position, while the buffer is neither
+    // waiting to resynchronise (position 0 after a reset) nor resetting itself in this
+    // put (which moves the position to 0). Such a slot is ours again at once.
+    const bool kept = notBefore(packet.timestamp + packet.span + kFrameSamples, before) ||
+                      before == 0 || after == 0;
+    if (!kept) {
+        PacketPool::giveBack(slot);
+    }
     return true;
 }
 

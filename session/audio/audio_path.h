@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "platform/spin_lock.h"
+#include "session/audio/packet_pool.h"
 #include "session/audio/rate_converter.h"
 #include "session/audio/sample_fifo.h"
 
@@ -34,8 +35,6 @@ public:
     static constexpr int kBlockSamples = 320;
     static constexpr int kMaxEncodedBytes = 1000;
     static constexpr int kJitterMargin = 2;
-    // Room for one packet taken out of the jitter buffer (7,680 bytes).
-    static constexpr int kPacketScratchSamples = 3840;
 
     // Results of the processing step, as the jitter buffer reports them.
     static constexpr int kJitterOk = 0;
@@ -91,6 +90,8 @@ public:
     uint64_t droppedCaptureSamples() const noexcept { return m_droppedCapture.load(std::memory_order_relaxed); }
     uint64_t paddedCaptureSamples() const noexcept { return m_paddedCapture.load(std::memory_order_relaxed); }
     uint32_t lockMisses() const noexcept { return m_lockMisses.load(std::memory_order_relaxed); }
+    // Received frames dropped because no pool slot was free or the frame was too long.
+    uint32_t droppedFrames() const noexcept { return m_droppedFrames.load(std::memory_order_relaxed); }
     void countLockMiss() noexcept { m_lockMisses.fetch_add(1, std::memory_order_relaxed); }
 
 private:
@@ -112,11 +113,11 @@ private:
     int m_streamDelayMs = 0;
     SampleFifo m_playback;
     SampleFifo m_capture;
+    // Declared before the jitter buffer, which gives its packets back here as it goes.
+    PacketPool m_pool;
     VoiceCodec& m_codec;
     AudioProcessor& m_processor;
     std::unique_ptr<JitterBuffer_, JitterDeleter> m_jitter;
-    // Takes each packet out of the jitter buffer. Only the lock holder touches it.
-    std::unique_ptr<int16_t[]> m_packetScratch;
     // The far-end block handed to the processing module.
     int16_t m_block[kBlockSamples] = {};
     AudioTap* m_tap = nullptr;
@@ -124,6 +125,7 @@ private:
     std::atomic<uint64_t> m_droppedCapture{0};
     std::atomic<uint64_t> m_paddedCapture{0};
     std::atomic<uint32_t> m_lockMisses{0};
+    std::atomic<uint32_t> m_droppedFrames{0};
 };
 
 }  // namespace qel

@@ -11,8 +11,6 @@ namespace qel {
 
 namespace {
 
-constexpr int kHeaderBytes = 16;
-
 // Float sample scaled to 16 bits: truncation toward zero, clamped, NaN as silence.
 int16_t toSample(float v) noexcept {
     if (v >= 32767.0f) {
@@ -44,7 +42,11 @@ void VoiceAudio::reset() noexcept {
     m_audioLoad = 0.0f;
     m_lastStatistics = platform::nowMs();
 
+    // A new module starts with the flags as they are; an existing one keeps its
+    // settings through the reset, so requests still pending are applied now (nothing
+    // else runs during a reset).
     m_processor.reset(getFlag(1) != 0, getFlag(2) != 0, getFlag(3) != 0);
+    applyFlagRequests();
     m_codec.reset();
 
     if (!m_captureMix) {
@@ -74,7 +76,12 @@ int32_t VoiceAudio::audioSetup(int32_t rate, int32_t frames, int32_t latency) no
     m_latency = latency;
     m_deviceRate = rate;
     m_frames = frames;
-    return m_path.setup(rate, frames, latency);
+    const int result = m_path.setup(rate, frames, latency);
+    // The delay the echo canceller is told comes from the caller's latency figure; a
+    // wrong unit there shows as a wrong delay here.
+    m_log.log(4, "Audio setup: %d Hz, %d frames, latency %d samples, echo delay %d ms", rate,
+              frames, latency, m_path.streamDelayMs());
+    return result;
 }
 
 void VoiceAudio::mixCapture(const float* const* inputs, int n, float factor) noexcept {
@@ -131,6 +138,7 @@ bool VoiceAudio::audioIO(const float* const* inputs, int32_t inputCount, float i
         {
             platform::SpinGuard guard(m_path.lock(), static_cast<int32_t>(PathHolder::kAudioIO));
             if (guard) {
+                applyFlagRequests();
                 result = m_path.process(m_captureMix.get(), m_playbackScratch.get(), frames);
             } else {
                 silent = true;
@@ -139,7 +147,7 @@ bool VoiceAudio::audioIO(const float* const* inputs, int32_t inputCount, float i
         }
         if (!silent && result != AudioPath::kJitterOk) {
             std::memset(m_playbackScratch.get(), 0, static_cast<size_t>(frames) * sizeof(int16_t));
-            reportJitter(result);
+            countJitter(result);
         }
         if (!silent && m_tap != nullptr) {
             m_tap->deviceAudio(m_captureMix.get(), m_playbackScratch.get(), frames);
@@ -164,35 +172,64 @@ bool VoiceAudio::audioIO(const float* const* inputs, int32_t inputCount, float i
     return true;
 }
 
-void VoiceAudio::reportJitter(int result) noexcept {
+void VoiceAudio::countJitter(int result) noexcept {
     if (result == JITTER_BUFFER_MISSING) {
-        m_log.logRepeated(kUnderrunSlot, 4, "Network underrun");
+        m_underruns.fetch_add(1, std::memory_order_relaxed);
     } else if (result == JITTER_BUFFER_INSERTION) {
-        m_log.logRepeated(kInsertionSlot, 4, "Jitter buffer packet inserted");
+        m_insertions.fetch_add(1, std::memory_order_relaxed);
     } else {
-        m_log.log(4, "JitterBuffer error %d", result);
+        const uint32_t head = m_errorHead.load(std::memory_order_relaxed);
+        if (head - m_errorTail.load(std::memory_order_acquire) < kErrorRing) {
+            m_errorCodes[head % kErrorRing].store(result, std::memory_order_relaxed);
+            m_errorHead.store(head + 1, std::memory_order_release);
+        }
+        // A full ring drops the code: sixteen errors within one poll step say enough.
+    }
+}
+
+void VoiceAudio::writeAudioMessages() noexcept {
+    const uint32_t underruns = m_underruns.load(std::memory_order_relaxed);
+    for (; m_writtenUnderruns != underruns; ++m_writtenUnderruns) {
+        m_log.logRepeated(kUnderrunSlot, 4, "Network underrun");
+    }
+    const uint32_t insertions = m_insertions.load(std::memory_order_relaxed);
+    for (; m_writtenInsertions != insertions; ++m_writtenInsertions) {
+        m_log.logRepeated(kInsertionSlot, 4, "Jitter buffer packet inserted");
+    }
+    const uint32_t head = m_errorHead.load(std::memory_order_acquire);
+    uint32_t tail = m_errorTail.load(std::memory_order_relaxed);
+    for (; tail != head; ++tail) {
+        m_log.log(4, "JitterBuffer error %d", m_errorCodes[tail % kErrorRing].load(std::memory_order_relaxed));
+    }
+    m_errorTail.store(tail, std::memory_order_release);
+}
+
+void VoiceAudio::applyFlagRequests() noexcept {
+    static constexpr void (AudioProcessor::*kEnable[])(bool) noexcept = {
+        &AudioProcessor::enableEchoCancellation,
+        &AudioProcessor::enableGainControl,
+        &AudioProcessor::enableNoiseSuppression,
+    };
+    // Relaxed is enough for the flags themselves: the acquire on the request word
+    // orders them after the store that setFlag made before setting its bit.
+    const uint32_t requests = m_flagRequests.exchange(0, std::memory_order_acquire);
+    for (int i = 0; i < 3; ++i) {
+        if ((requests & (1u << i)) != 0) {
+            (m_processor.*kEnable[i])(m_flags[i].load(std::memory_order_relaxed) != 0);
+        }
     }
 }
 
 bool VoiceAudio::setFlag(int32_t flag, bool on) noexcept {
     // Flags 1 to 3, each switching one processing stage and named in the log as the
     // host's own setters are.
-    struct Stage {
-        void (AudioProcessor::*enable)(bool) noexcept;
-        const char* setter;
-    };
-    static constexpr Stage kStages[] = {
-        {&AudioProcessor::enableEchoCancellation, "setAEC1"},
-        {&AudioProcessor::enableGainControl, "setAGC"},
-        {&AudioProcessor::enableNoiseSuppression, "setNoiseSup"},
-    };
+    static constexpr const char* kSetters[] = {"setAEC1", "setAGC", "setNoiseSup"};
     if (flag < 1 || flag > 3) {
         return false;
     }
-    const Stage& stage = kStages[flag - 1];
-    (m_processor.*stage.enable)(on);
     m_flags[flag - 1].store(on ? 1 : 0, std::memory_order_relaxed);
-    m_log.log(4, "%s(%s)", stage.setter, on ? "true" : "false");
+    m_flagRequests.fetch_or(1u << (flag - 1), std::memory_order_release);
+    m_log.log(4, "%s(%s)", kSetters[flag - 1], on ? "true" : "false");
     return true;
 }
 
@@ -211,17 +248,6 @@ int VoiceAudio::encodeBehindPrefix(uint8_t* payload) noexcept {
     m_cipher.sealBehindPrefix(payload, VoiceCipher::kPrefixBytes + static_cast<size_t>(bytes));
     ++m_txCount;
     return bytes;
-}
-
-int VoiceAudio::sealPayload(uint8_t* payload) noexcept {
-    const int bytes = encodeStep(payload + VoiceCipher::kPrefixBytes);
-    if (bytes <= 0) {
-        return 0;
-    }
-    const int length = static_cast<int>(m_cipher.seal(payload, static_cast<size_t>(bytes)));
-    ++m_txCount;
-    m_log.log(5, "Encoded RTP=%d", kHeaderBytes + length);
-    return length;
 }
 
 bool VoiceAudio::receiveStep(uint8_t* payload, int32_t length) noexcept {

@@ -2,13 +2,17 @@
 // processing flags, cipher, statistics, and the operations on them.
 //
 // Threads (the client documents the same contract to its callers):
-//  - audioIO: the caller's audio callback thread. Real-time: it allocates nothing,
-//    does no I/O of its own (messages go to the client's log, whose locks are bounded
-//    spins), and waits for the path lock at most 20 tries 1 ms apart; if the lock is
-//    still taken it skips the buffer with silent outputs rather than wait longer or
-//    work unserialised.
-//  - encodeStep / sealPayload / receiveStep / addPollTime: the caller's call thread.
-//  - setFlag / getFlag: any thread.
+//  - audioIO: the caller's audio callback thread. Real-time: it allocates and frees
+//    nothing, takes no lock but the path lock (at most 20 tries 1 ms apart; if it is
+//    still taken the buffer is skipped with silent outputs rather than wait longer or
+//    work unserialised), and writes no message: what the jitter buffer reports is
+//    only counted there, lock-free, and written to the log by writeAudioMessages on
+//    the call thread.
+//  - encodeStep / encodeBehindPrefix / receiveStep / addPollTime / writeAudioMessages:
+//    the caller's call thread.
+//  - setFlag / getFlag: any thread. setFlag only records the request; the processing
+//    module is switched by the audio thread between two blocks (or by the next reset),
+//    so no other thread calls into the module while a call runs.
 //  - reset / audioSetup / the destructor: only while no other call runs on this
 //    object (the caller's order guarantees it).
 #pragma once
@@ -82,12 +86,6 @@ public:
     // is counted).
     int encodeBehindPrefix(uint8_t* payload) noexcept;
 
-    // The same with the prefix taken from the cipher's own nonce word and sequence, on `payload` (the packet behind its 16-byte
-    // header, with at least 1,008 bytes of room): encodes a frame at payload + 8,
-    // writes the nonce prefix, enciphers, counts the packet and logs "Encoded RTP=%d"
-    // with the packet length. Returns the payload length, 0 when no frame was ready.
-    int sealPayload(uint8_t* payload) noexcept;
-
     // Receive step: `payload` is the packet behind its header (prefix + enciphered
     // frame), deciphered in place. False when it is 9 bytes or shorter, before the
     // first audioSetup, or when the path lock could not be had; the frame is then not
@@ -109,6 +107,12 @@ public:
     // Statistics inputs from the poll loop.
     void addPollTime(uint32_t ms) noexcept { m_pollTime += ms; }
 
+    // Writes what the audio thread counted since the last call: "Network underrun" and
+    // "Jitter buffer packet inserted" through their repeat slots (one occurrence each,
+    // so the folding is the same as if the audio thread had logged them), and
+    // "JitterBuffer error %d" with each code. Call thread, every poll.
+    void writeAudioMessages() noexcept;
+
     VoiceCipher& cipher() noexcept { return m_cipher; }
     AudioPath& path() noexcept { return m_path; }
     AudioProcessor& processor() noexcept { return m_processor; }
@@ -126,7 +130,11 @@ public:
 
 private:
     void mixCapture(const float* const* inputs, int n, float factor) noexcept;
-    void reportJitter(int result) noexcept;
+    // Audio thread: counts what the jitter buffer reported, for writeAudioMessages.
+    void countJitter(int result) noexcept;
+    // Audio thread, path lock held: switches the module's components that setFlag
+    // asked for since the last block.
+    void applyFlagRequests() noexcept;
     void writeStatistics(int available) noexcept;
 
     AudioLog& m_log;
@@ -134,6 +142,19 @@ private:
     int32_t m_frames = 0;
     int32_t m_latency = 0;
     std::atomic<int32_t> m_flags[3] = {1, 1, 1};
+    // Bit f-1 set: flag f changed since the module last heard of it.
+    std::atomic<uint32_t> m_flagRequests{0};
+
+    // Jitter-buffer reports counted by the audio thread (single producer) and written
+    // by the call thread (single consumer).
+    static constexpr uint32_t kErrorRing = 16;
+    std::atomic<uint32_t> m_underruns{0};
+    std::atomic<uint32_t> m_insertions{0};
+    std::atomic<uint32_t> m_errorHead{0};  // written by the audio thread
+    std::atomic<uint32_t> m_errorTail{0};  // written by the call thread
+    std::atomic<int32_t> m_errorCodes[kErrorRing] = {};
+    uint32_t m_writtenUnderruns = 0;
+    uint32_t m_writtenInsertions = 0;
 
     AudioProcessor m_processor;
     VoiceCodec m_codec;
@@ -159,9 +180,5 @@ private:
     uint32_t m_reportedSkips = 0;
     uint32_t m_reportedMisses = 0;
 };
-
-// The loopback entry: the caller's loopback test mode calls it in place of audioIO.
-// It does nothing by design.
-inline void loopback() noexcept {}
 
 }  // namespace qel

@@ -13,7 +13,6 @@ namespace {
 // mutex keeps the replacement (which deletes the old global reference) apart from the
 // server thread taking a local reference of its own to call on.
 JavaVM* g_vm = nullptr;
-jclass g_hostClass = nullptr;
 jmethodID g_onJumpListClick = nullptr;
 std::mutex g_targetMutex;
 jobject g_target = nullptr;
@@ -32,9 +31,11 @@ jint bindToVirtualMachine(JavaVM* vm) {
         std::printf("Failed to obtain a JNI environment (%ld)\n", static_cast<long>(rc));
         return kJniVersion;
     }
-    g_hostClass = env->FindClass(kHostClassName);
-    if (g_hostClass != nullptr) {
-        g_onJumpListClick = env->GetMethodID(g_hostClass, "onJumpListClick", "(Ljava/lang/String;)V");
+    // Only the method is kept: a method ID stays valid while its class is loaded, and
+    // the host's class stays loaded for the life of the process.
+    if (const jclass hostClass = env->FindClass(kHostClassName)) {
+        g_onJumpListClick = env->GetMethodID(hostClass, "onJumpListClick", "(Ljava/lang/String;)V");
+        env->DeleteLocalRef(hostClass);
     }
     if (env->ExceptionOccurred() != nullptr) {
         env->ExceptionDescribe();

@@ -202,16 +202,31 @@ TEST(PipeServerStart, RetriesAfterAPauseWhileNoInstanceCanBeMade) {
                                                          0, nullptr));
     ASSERT_TRUE(squatter);
     std::string printed;
+    DWORD firstAt = 0;
+    DWORD thirdAt = 0;
     {
         OutputCapture output;
         startServer();
-        Sleep(2500);
-        printed = output.out();
+        // Watches the messages arrive (for ten seconds at most).
+        const DWORD start = GetTickCount();
+        while (thirdAt == 0 && GetTickCount() - start < 10000) {
+            printed = output.out();
+            const std::size_t failures = countOf(printed, "CreateNamedPipe failed with ");
+            const DWORD now = GetTickCount();
+            if (failures >= 1 && firstAt == 0) {
+                firstAt = now;
+            }
+            if (failures >= 3) {
+                thirdAt = now;
+            }
+            Sleep(10);
+        }
     }
     // A message about once a second: neither silent nor spinning.
-    const std::size_t failures = countOf(printed, "CreateNamedPipe failed with ");
-    EXPECT_GE(failures, 2u) << printed;
-    EXPECT_LE(failures, 4u) << printed;
+    ASSERT_NE(thirdAt, 0u) << "fewer than three failure messages in 10 s:\n" << printed;
+    const DWORD twoPauses = thirdAt - firstAt;
+    EXPECT_GE(twoPauses, 1500u) << printed;
+    EXPECT_LE(twoPauses, 4000u) << printed;
     squatter.reset();
 
     // Once the name is free the server makes its instance and serves.

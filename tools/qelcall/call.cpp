@@ -260,7 +260,7 @@ std::string CallRun::run(const std::atomic<bool>& stop) {
     m_qel.loglevel(m_client, m_options.verbose ? 4 : 3);
     m_qel.command(m_client, 1, m_options.name.c_str());
     m_qel.setAudioFlag(m_client, 1, m_options.echoCancellation ? 1 : 0);
-    if (m_qel.audioSetup(m_client, kDeviceRate, kDeviceFrames, kDeviceFrames) == 0) {
+    if (m_qel.audioSetup(m_client, kDeviceRate, kDeviceFrames, kDeviceLatency) == 0) {
         m_qel.freeClient(m_client);
         return "audioSetup refused 48000 Hz / 512 frames";
     }

@@ -17,6 +17,10 @@ namespace qelcall {
 
 constexpr int kDeviceRate = 48000;
 constexpr int kDeviceFrames = 512;
+// The device's latency in samples, as the session library reads it: the audio thread
+// hands over each buffer when its period has been captured and its output plays during
+// the next period, one buffer of input and one of output latency.
+constexpr int kDeviceLatency = 2 * kDeviceFrames;
 
 struct CallOptions {
     std::string host = "127.0.0.1";

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/clock.h"
 #include "platform/dynamic_library.h"
 #include "tools/qelcall/call.h"
 #include "tools/qelcall/latency.h"
@@ -138,8 +139,11 @@ int main(int argc, char** argv) {
     // The click test looks at the start of the call only; everything else is streamed.
     qelcall::WavWriter heard(outPath, qelcall::kDeviceRate, measureLatency ? 60 : 0);
     qelcall::CallStatistics stats;
+    const uint64_t cpuAtStart = platform::processCpuMicroseconds();
     const std::string failure = qelcall::runCall(library.api(), options, mic, heard, stats, g_stop);
     const bool written = heard.finish();
+    const double cpuMs = static_cast<double>(platform::processCpuMicroseconds() - cpuAtStart) / 1000.0;
+    const double audioSeconds = static_cast<double>(stats.audioBuffers) * qelcall::kDeviceFrames / qelcall::kDeviceRate;
 
     std::printf("statistics:\n"
                 "  connected:        %s%s\n"
@@ -147,7 +151,8 @@ int main(int argc, char** argv) {
                 "  packets sent:     %llu UDP, %llu TCP (%llu bytes; %llu UDP send failures)\n"
                 "  packets received: %llu UDP, %llu TCP (%llu bytes)\n"
                 "  audio buffers:    %llu of 512 frames (%.2f s), %llu late wake-ups\n"
-                "  heard RMS:        %.4f (microphone %.4f)\n",
+                "  heard RMS:        %.4f (microphone %.4f)\n"
+                "  process CPU:      %.1f ms (%.1f ms per second of call audio)\n",
                 stats.connected ? "yes, after " : "no", stats.connected ? (std::to_string(stats.connectMs) + " ms").c_str() : "",
                 stats.connected ? (stats.viaUdp ? "UDP" : "TCP") : "-",
                 static_cast<unsigned long long>(stats.udpSent), static_cast<unsigned long long>(stats.tcpSent),
@@ -157,7 +162,8 @@ int main(int argc, char** argv) {
                 static_cast<unsigned long long>(stats.bytesReceived),
                 static_cast<unsigned long long>(stats.audioBuffers),
                 static_cast<double>(stats.audioBuffers) * qelcall::kDeviceFrames / qelcall::kDeviceRate,
-                static_cast<unsigned long long>(stats.audioLate), heard.rms(), rms(mic.samples));
+                static_cast<unsigned long long>(stats.audioLate), heard.rms(), rms(mic.samples), cpuMs,
+                audioSeconds > 0 ? cpuMs / audioSeconds : 0.0);
     if (measureLatency) {
         const double ms = qelcall::clickLatencyMs(mic.samples, heard.kept(), qelcall::kDeviceRate);
         if (ms >= 0) {

@@ -9,32 +9,12 @@ bool QelLibrary::load(const std::string& path, std::string& error) {
         error = "cannot load " + path + ": " + reason;
         return false;
     }
-    bool ok = true;
-    const auto bind = [&](auto& slot, const char* name) {
-        slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(m_library.symbol(name));
-        if (slot == nullptr) {
-            error += std::string(error.empty() ? "" : ", ") + name;
-            ok = false;
-        }
-    };
-    bind(m_api.getClient, "getClient");
-    bind(m_api.freeClient, "freeClient");
-    bind(m_api.version, "version");
-    bind(m_api.announce, "announce");
-    bind(m_api.connectVoice, "connectVoice");
-    bind(m_api.disconnect, "disconnect");
-    bind(m_api.command, "command");
-    bind(m_api.recvPacket, "recvPacket");
-    bind(m_api.poll, "poll");
-    bind(m_api.audioSetup, "audioSetup");
-    bind(m_api.audioIO, "audioIO");
-    bind(m_api.setAudioFlag, "setAudioFlag");
-    bind(m_api.loglevel, "loglevel");
-    bind(m_api.logwalk, "logwalk");
-    if (!ok) {
-        error = path + " lacks the entry points " + error;
+    std::string missing;
+    if (!session::resolveEntryPoints(m_library, m_api, &missing)) {
+        error = path + " lacks the entry point " + missing;
+        return false;
     }
-    return ok;
+    return true;
 }
 
 }  // namespace qelcall

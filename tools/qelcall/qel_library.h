@@ -6,30 +6,17 @@
 #include <string>
 
 #include "platform/dynamic_library.h"
-#include "session/qel_api.h"
+#include "session/qel_entry_points.h"
 
 namespace qelcall {
 
-struct QelEntryPoints {
-    decltype(&::getClient) getClient = nullptr;
-    decltype(&::freeClient) freeClient = nullptr;
-    decltype(&::version) version = nullptr;
-    decltype(&::announce) announce = nullptr;
-    decltype(&::connectVoice) connectVoice = nullptr;
-    decltype(&::disconnect) disconnect = nullptr;
-    decltype(&::command) command = nullptr;
-    decltype(&::recvPacket) recvPacket = nullptr;
-    decltype(&::poll) poll = nullptr;
-    decltype(&::audioSetup) audioSetup = nullptr;
-    decltype(&::audioIO) audioIO = nullptr;
-    decltype(&::setAudioFlag) setAudioFlag = nullptr;
-    decltype(&::loglevel) loglevel = nullptr;
-    decltype(&::logwalk) logwalk = nullptr;
-};
+// Every entry point of the library, typed from qel_api.h: the voice engine's table.
+using QelEntryPoints = session::QelEntryPoints;
 
 class QelLibrary {
 public:
-    // Loads the library and every entry point; false with `error` set when any is missing.
+    // Loads the library and resolves every entry point; false with `error` set when the
+    // library cannot be loaded or lacks one.
     bool load(const std::string& path, std::string& error);
     const QelEntryPoints& api() const { return m_api; }
 

@@ -116,7 +116,7 @@ TEST(AudioPath, LongRunWithDriftingClocksKeepsTheFifosInBounds) {
             }
             if (t < stallFrom || t >= stallTo) {
                 uint8_t payload[1008];
-                near.sealPayload(payload);
+                qeltest::sealFrame(near, payload);
             }
         }
     }

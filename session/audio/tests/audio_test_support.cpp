@@ -157,6 +157,8 @@ bool runBuffer(qel::VoiceAudio& audio, const float* in, int frames, std::vector<
     const float* inputs[1] = {in};
     float* outputs[1] = {out.data()};
     const bool ok = audio.audioIO(inputs, 1, inputGain, outputs, 1, outputGain);
+    // The poll loop writes what the audio thread counted; here, after every buffer.
+    audio.writeAudioMessages();
     if (played) {
         played->insert(played->end(), out.begin(), out.end());
     }
@@ -167,7 +169,7 @@ std::vector<std::vector<uint8_t>> takePayloads(qel::VoiceAudio& sender) {
     std::vector<std::vector<uint8_t>> payloads;
     for (;;) {
         std::vector<uint8_t> payload(1008);
-        const int length = sender.sealPayload(payload.data());
+        const int length = sealFrame(sender, payload.data());
         if (length <= 0) {
             break;
         }
@@ -175,6 +177,25 @@ std::vector<std::vector<uint8_t>> takePayloads(qel::VoiceAudio& sender) {
         payloads.push_back(std::move(payload));
     }
     return payloads;
+}
+
+int sealFrame(qel::VoiceAudio& audio, uint8_t* payload) {
+    // As the session's packet builder does: the prefix of the next sequence number is
+    // written first, and the number is used up only when a frame went behind it.
+    qel::VoiceCipher& cipher = audio.cipher();
+    const uint32_t words[2] = {cipher.sendNonceWord(), cipher.sendSequence()};
+    for (int w = 0; w < 2; ++w) {
+        for (int b = 0; b < 4; ++b) {
+            payload[4 * w + b] = static_cast<uint8_t>(words[w] >> (8 * b));  // little-endian
+        }
+    }
+    const int bytes = audio.encodeBehindPrefix(payload);
+    if (bytes == qel::VoiceAudio::kNoFrame) {
+        return 0;
+    }
+    uint8_t used[qel::VoiceCipher::kPrefixBytes];
+    cipher.seal(used, 0);  // advances the send sequence
+    return bytes > 0 ? static_cast<int>(qel::VoiceCipher::kPrefixBytes) + bytes : 0;
 }
 
 int relayFrames(qel::VoiceAudio& sender, qel::VoiceAudio& receiver, uint32_t now) {

@@ -72,6 +72,12 @@ bool runBuffer(qel::VoiceAudio& audio, const float* in, int frames, std::vector<
 // Returns the number of payloads delivered.
 int relayFrames(qel::VoiceAudio& sender, qel::VoiceAudio& receiver, uint32_t now = 1);
 
+// The send side as the session's packet builder does it: when a processed frame waits,
+// writes the next prefix (the cipher's nonce word and sequence) at `payload`, encodes
+// and enciphers the frame behind it. Returns the payload length, 0 when no frame waited
+// or the encoder gave nothing.
+int sealFrame(qel::VoiceAudio& audio, uint8_t* payload);
+
 // Collects every sealed payload `sender` has ready.
 std::vector<std::vector<uint8_t>> takePayloads(qel::VoiceAudio& sender);
 

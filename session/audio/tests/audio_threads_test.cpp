@@ -55,7 +55,7 @@ TEST(AudioThreads, CallbackCallThreadAndControlThreadShareThePath) {
         pos = (pos + 512) % (signal.size() - 512);
         qeltest::relayFrames(far, near, platform::nowMs());
         uint8_t payload[1008];
-        while (near.sealPayload(payload) > 0) {
+        while (qeltest::sealFrame(near, payload) > 0) {
             ++sent;
         }
         platform::sleepMs(5);

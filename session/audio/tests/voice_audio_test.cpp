@@ -82,16 +82,26 @@ TEST_F(VoiceAudioTest, FlagsStartOnAndSwitchTheModule) {
     EXPECT_EQ(log.count("setAGC(false)"), 1);
     EXPECT_EQ(log.count("setNoiseSup(true)"), 1);
 
+    // The requests reach the module on the audio thread, before its next block: until
+    // then no other thread has called into it.
     ASSERT_TRUE(audio.processor().exists());
+    EXPECT_TRUE(audio.processor().components().echoCancellation);
+    EXPECT_TRUE(audio.processor().components().gainControl);
+    ASSERT_EQ(audio.audioSetup(48000, 512, 0), 2);
+    audio.setLastVoiceReceive(1);
+    std::vector<float> in(512, 0.0f);
+    EXPECT_TRUE(qeltest::runBuffer(audio, in.data(), 512, nullptr));
     const qel::AudioProcessor::Components on = audio.processor().components();
     EXPECT_FALSE(on.echoCancellation);
     EXPECT_FALSE(on.gainControl);
     EXPECT_TRUE(on.noiseSuppression);
     EXPECT_TRUE(on.highPassFilter);
-    // Flags survive a reset.
+    // Flags survive a reset, and a reset applies a request still pending.
+    EXPECT_TRUE(audio.setFlag(3, false));
     audio.reset();
     EXPECT_EQ(audio.getFlag(1), 0);
     EXPECT_FALSE(audio.processor().components().echoCancellation);
+    EXPECT_FALSE(audio.processor().components().noiseSuppression);
 }
 
 TEST_F(VoiceAudioTest, ClosedGateGivesSilenceAndQueuesNoCapture) {
@@ -105,7 +115,7 @@ TEST_F(VoiceAudioTest, ClosedGateGivesSilenceAndQueuesNoCapture) {
     EXPECT_EQ(out[511], 0.0f);
     EXPECT_EQ(audio.path().captureFifo().count(), 0);
     uint8_t payload[1008];
-    EXPECT_EQ(audio.sealPayload(payload), 0);
+    EXPECT_EQ(qeltest::sealFrame(audio, payload), 0);
 }
 
 TEST_F(VoiceAudioTest, UnderrunSilencesTheBufferAndIsReportedThroughItsSlot) {

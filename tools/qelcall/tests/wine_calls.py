@@ -100,8 +100,11 @@ def echo_call(args, work, failures, server_options, transport):
         return
     samples = heard_after_start(heard)
     check(len(samples) > RATE * 2, 'echo over %s: %.1f s heard' % (transport, len(samples) / RATE), failures)
+    # The noise suppressor takes a steady tone down by 20 to 30 dB as the call goes on,
+    # by how much depends on the pace the loaded machine allows; silence or a wrong
+    # signal is many orders of magnitude away either way.
     own, other = tone_power(samples, 440), tone_power(samples, 1100)
-    check(own > 1e-4 and own > 100 * other,
+    check(own > 1e-5 and own > 100 * other,
           'echo over %s: its own 440 Hz tone came back (power %.2e, 1100 Hz %.2e)' % (transport, own, other),
           failures)
 
