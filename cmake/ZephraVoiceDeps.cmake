@@ -9,7 +9,8 @@
 # packages.
 #
 # Results: ZEPHRA_HAVE_SESSION_DEPS (qel can be built) and ZEPHRA_HAVE_ENGINE_DEPS
-# (tallix can be built), and the targets zephra_opus, zephra_speexdsp, zephra_webrtc_apm.
+# (tallix can be built), and the targets zephra_opus, zephra_speexdsp, zephra_webrtc_apm,
+# zephra_portaudio, zephra_resample and zephra_portaudio_converters.
 
 if(ZEPHRA_WIN32)
     if(CMAKE_SIZEOF_VOID_P EQUAL 8)
@@ -47,10 +48,17 @@ add_library(zephra_speexdsp INTERFACE)
 set(ZEPHRA_HAVE_SESSION_DEPS ON)
 set(ZEPHRA_HAVE_ENGINE_DEPS OFF)
 
+add_library(zephra_portaudio INTERFACE)
 if(ZEPHRA_WIN32)
     target_link_libraries(zephra_opus INTERFACE zvd::opus)
     target_link_libraries(zephra_speexdsp INTERFACE zvd::speexdsp)
-    zephra_left_out(tallix.dll "needs Windows builds of PortAudio and libresample")
+    # PortAudio with the WASAPI and WMME host APIs; its static library carries the
+    # sample converters the clips use.
+    target_link_libraries(zephra_portaudio INTERFACE zvd::portaudio)
+    add_library(zephra_resample INTERFACE)
+    target_link_libraries(zephra_resample INTERFACE zvd::resample)
+    add_library(zephra_portaudio_converters INTERFACE)
+    set(ZEPHRA_HAVE_ENGINE_DEPS ON)
 else()
     find_package(PkgConfig REQUIRED)
     pkg_check_modules(OPUS REQUIRED IMPORTED_TARGET opus)
@@ -59,8 +67,9 @@ else()
     target_link_libraries(zephra_speexdsp INTERFACE PkgConfig::SPEEXDSP)
 
     pkg_check_modules(PORTAUDIO REQUIRED IMPORTED_TARGET portaudio-2.0)
-    # Only to keep PortAudio's JACK host API out of the engine (engine/portaudio_api.cpp).
+    # JACK only to keep PortAudio's JACK host API out of the engine (engine/portaudio_api.cpp).
     pkg_check_modules(JACK REQUIRED IMPORTED_TARGET jack)
+    target_link_libraries(zephra_portaudio INTERFACE PkgConfig::PORTAUDIO PkgConfig::JACK)
     find_path(RESAMPLE_INCLUDE_DIR libresample.h REQUIRED)
     find_library(RESAMPLE_LIBRARY resample REQUIRED)
     add_library(zephra_resample UNKNOWN IMPORTED)

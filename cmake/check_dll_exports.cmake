@@ -2,7 +2,10 @@
 # and imports nothing but Windows system libraries (no MinGW runtime DLL, no library
 # that would have to ship beside it).
 #
-#   cmake -DOBJDUMP=<objdump> -DDLL=<file.dll> -DNAMES=<names or .def file> -P check_dll_exports.cmake
+#   cmake -DOBJDUMP=<objdump> -DDLL=<file.dll> -DNAMES=<names or .def file>
+#         [-DFORBIDDEN=<dll>;...] -P check_dll_exports.cmake
+#
+# FORBIDDEN names libraries the DLL must load at run time rather than import.
 #
 # NAMES holds one name a line; a module-definition file's LIBRARY and EXPORTS lines
 # are passed over.
@@ -45,9 +48,13 @@ endif()
 set(system_dlls kernel32 user32 gdi32 advapi32 shell32 ole32 oleaut32 psapi msvcrt ws2_32
     winmm comctl32 shlwapi propsys version)
 string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
+string(TOLOWER "${FORBIDDEN}" forbidden)
 foreach(import IN LISTS imports)
     string(REGEX REPLACE "^DLL Name: " "" dll "${import}")
     string(TOLOWER "${dll}" dll)
+    if(dll IN_LIST forbidden)
+        message(FATAL_ERROR "${DLL} imports ${dll}; it must load it at run time")
+    endif()
     string(REGEX REPLACE "\\.dll$" "" base "${dll}")
     if(NOT base IN_LIST system_dlls AND NOT base MATCHES "^api-ms-win-")
         message(FATAL_ERROR "${DLL} imports ${dll}, which is not a Windows system library")

@@ -3,7 +3,12 @@
 namespace tallix {
 
 std::string defaultSessionLibraryPath() {
+#ifdef _WIN32
+    // Relative, so LoadLibraryW's standard search order resolves it.
+    return "native\\" + platform::sharedLibraryFileName("qel");
+#else
     return "native/" + platform::sharedLibraryFileName("qel");
+#endif
 }
 
 QelClient* SessionBinding::bind(const std::string& path) {

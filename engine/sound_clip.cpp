@@ -40,7 +40,8 @@ bool resampleClip(SoundClip& clip, int targetRate) {
     // could ask for more samples than that can describe (and the int conversion below
     // would overflow). Such a clip is refused rather than cut.
     const double wanted = static_cast<double>(count) * factor * 1.5;
-    if (targetRate <= 0 || !(wanted <= static_cast<double>(kMaxResampledSamples))) {
+    if (targetRate <= 0 || !(wanted <= static_cast<double>(kMaxResampledSamples)) ||
+        !(factor <= kMaxResampleFactor && factor >= 1.0 / kMaxResampleFactor)) {
         return false;
     }
     std::vector<float> input(static_cast<size_t>(count));
@@ -70,11 +71,12 @@ bool resampleClip(SoundClip& clip, int targetRate) {
     if (made > 0) {
         convert(bytes.data(), 1, output.data(), 1, static_cast<unsigned int>(made), &dither);
     }
-    const double positionScale = static_cast<double>(targetRate) / clip.sampleRate;
-    const auto position = static_cast<int32_t>(clip.position / 2 * positionScale) * 2;
+    // In integers: the same point in time, exactly where it falls on a sample (in
+    // floating point, x87 arithmetic of the 32-bit build put it one sample early).
+    const int64_t position = static_cast<int64_t>(clip.position / 2) * targetRate / clip.sampleRate * 2;
     clip.bytes = std::move(bytes);
     clip.sampleRate = targetRate;
-    clip.position = std::min(position, clip.playableLength());
+    clip.position = static_cast<int32_t>(std::min<int64_t>(position, clip.playableLength()));
     return true;
 }
 

@@ -34,8 +34,15 @@ bool fillFromClip(SoundClip& clip, int16_t* output, unsigned long frames) noexce
 // last-block flag set) and converts back to 16 bits with PortAudio's own dithering,
 // clipping converter. The position moves to the same point in time.
 // False, with the clip untouched, if the converter cannot be made or the result could
-// be longer than kMaxResampledSamples (its byte count must fit the clip's 32 bits).
+// be longer than kMaxResampledSamples (its byte count must fit the clip's 32 bits), or
+// the conversion factor is beyond kMaxResampleFactor either way.
 inline constexpr int32_t kMaxResampledSamples = 0x3FFFFFFF;
+// libresample sizes its output buffer at 4096 input samples times the conversion
+// factor and does not check its allocations: a factor of 48000 (a 1 Hz clip on a 48 kHz
+// device) asks for 786 MB, which a 32-bit process does not get, and the library then
+// writes through a null pointer. Clips whose rate is further than this factor from the
+// device's are refused.
+inline constexpr double kMaxResampleFactor = 256.0;
 bool resampleClip(SoundClip& clip, int targetRate);
 
 }  // namespace tallix

@@ -1,8 +1,9 @@
 #!/bin/bash
 # The main job, for a person to watch: builds the native and Windows presets, shows
 # what the Java host would load, and runs the window helpers on a Wine desktop:
-# two coloured windows are opened, listed and captured to build/demo/window.bmp; then a
-# call through the test voice server's echo service, heard audio in build/demo/heard.wav.
+# two coloured windows are opened, listed and captured to build/demo/window.bmp; the
+# Windows voice engine makes a short call under Wine; then a call through the test voice
+# server's echo service, heard audio in build/demo/heard.wav.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./tools/install-deps.sh
@@ -36,6 +37,20 @@ trap cleanup EXIT
 echo "=== Vistrel on a Wine desktop: window list, then a capture of one window"
 "$win_build/wine-run.sh" "$win_build/stage/winlist.exe" --demo build/demo/window.bmp back
 echo "    image written to build/demo/window.bmp"
+
+# The Windows voice engine: tallix.dll under Wine, driven through the JNI double as the
+# Java host drives it, lists Wine's WASAPI devices on the sound server and makes a short
+# call through a native qel-server's echo service, voice both ways over UDP.
+echo "=== tallix.dll under Wine: devices and a short call"
+wine_sound="$PWD/build/demo/wine-sound"
+sh tools/sound-server.sh start "$wine_sound" zephra-demo-wine >/dev/null
+python3 engine/tests/windows/wine_engine.py --wine "$win_build/wine-run.sh" \
+    --test "$win_build/tests/tallix_wine_test.exe" \
+    --server build/host-tools/tools/qel-server/qel-server \
+    --sound-home "$wine_sound" --jack-server zephra-demo-wine \
+    -- --gtest_filter='*ListsWasapi*:*UdpCall*' 2>/dev/null |
+    grep -E '^\[ +(OK|FAILED) +\]|PASSED|FAILED' | sed 's/^/    /' || true
+sh tools/sound-server.sh stop "$wine_sound" zephra-demo-wine
 
 # A real call through the test voice server's echo service: a sentence spoken by
 # espeak-ng (resampled to the 48 kHz device clock) is the microphone, and what comes

@@ -3,7 +3,8 @@
 # architecture, into a cache outside the build trees:
 #   linux-x86_64         the audio processing module (Opus and SpeexDSP come from Debian's
 #                        -dev packages natively)
-#   i686-w64-mingw32     Opus (custom modes), SpeexDSP, the audio processing module
+#   i686-w64-mingw32     Opus (custom modes), SpeexDSP, the audio processing module,
+#                        PortAudio (WASAPI and WMME) and libresample
 #   x86_64-w64-mingw32   the same, for the 64-bit Windows test build
 #
 #   tools/voice-deps.sh ARCH...      build what is missing; prints each prefix last
@@ -14,6 +15,7 @@
 # unpacked. The cache is $ZEPHRA_DEPS_DIR (default ~/.cache/zephra-deps); a prefix is
 # named after a hash of the recipe in tools/voice-deps/, so a changed recipe builds
 # anew beside the old one and every worktree finds the build that matches it.
+# ZVD_JOBS sets the build's parallel jobs (default 2).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cache=${ZEPHRA_DEPS_DIR:-${HOME:-/root}/.cache/zephra-deps}
@@ -27,6 +29,8 @@ packages=(
     "opus=1.3.1-3 opus_1.3.1.orig.tar.gz"
     "speexdsp=1.2.1-1 speexdsp_1.2.1.orig.tar.gz"
     "firefox-esr=115.15.0esr-1~deb12u1 firefox-esr_115.15.0esr.orig.tar.xz"
+    "portaudio19=19.6.0-1.2 portaudio19_19.6.0.orig.tar.gz"
+    "libresample=0.1.3-6 libresample_0.1.3.orig.tar.gz"
 )
 webrtc_dirs="api audio common_audio modules rtc_base system_wrappers experiments
     third_party/abseil-cpp third_party/pffft third_party/rnnoise"
@@ -43,7 +47,9 @@ fetch_one() {
     if [ ! -f "$dsc" ] || [ ! -f "$cache/src/$tarball" ]; then
         say "downloading source package $spec"
         # The whole source package comes down (firefox-esr also brings its language
-        # packs); a missing Debian part of an old package is not needed here.
+        # packs); a missing Debian part of an old package is not needed here (the
+        # registry answers 404 for libresample's .debian.tar.xz, while its .dsc and
+        # upstream tarball arrive).
         (cd "$cache/src" && apt-get source --download-only -q "$spec" >&2) || true
     fi
     [ -f "$dsc" ] || { say "no $dsc: is the deb-src entry of install-deps.sh there, and apt-get update run?"; exit 1; }
@@ -99,25 +105,55 @@ fetch_all() {
     ) 9>"$cache/fetch.lock"
 }
 
-# The recipe's files that make ARCH's build; the native one has no Opus or SpeexDSP.
+# The recipe's files that make ARCH's build; the native one has only the audio
+# processing module.
 recipe_hash() {
     local skip=()
-    [ "$1" = linux-x86_64 ] && skip=(! -name opus.cmake ! -name speexdsp.cmake)
+    [ "$1" = linux-x86_64 ] && skip=(! -name opus.cmake ! -name speexdsp.cmake
+        ! -name 'portaudio*' ! -name resample.cmake)
     (cd "$recipe" && find . -type f ! -name '*.pyc' "${skip[@]}" | LC_ALL=C sort | xargs sha256sum) |
         sha256sum | cut -c1-12
 }
 
+# Copies the files of directory FROM into INTO that differ from INTO's, and removes
+# what FROM no longer has; unchanged files keep their time stamps, so that a build
+# from INTO rebuilds only what changed, whichever worktree the recipe came from.
+sync_tree() {
+    local from=$1 into=$2 f
+    mkdir -p "$into"
+    (cd "$from" && find . -type f ! -name '*.pyc') | while read -r f; do
+        if ! cmp -s "$from/$f" "$into/$f"; then
+            mkdir -p "$(dirname "$into/$f")"
+            cp "$from/$f" "$into/$f"
+        fi
+    done
+    (cd "$into" && find . -type f) | while read -r f; do
+        [ -f "$from/$f" ] || rm -f "$into/$f"
+    done
+}
+
+sync_toolchain() {
+    local into=$1 f
+    mkdir -p "$into"
+    for f in "$here"/cmake/mingw-*.cmake; do
+        cmp -s "$f" "$into/${f##*/}" || cp "$f" "$into/"
+    done
+}
+
 build_arch() {
-    local arch=$1 hash prefix build toolchain=()
+    local arch=$1 hash prefix build source toolchain=()
     hash=$(recipe_hash "$arch")
     prefix="$cache/$arch-$hash"
     # One build directory an architecture, so that a changed recipe rebuilds only
-    # what it changes.
+    # what it changes. It is configured from a copy of the recipe in the cache: a
+    # CMake build directory belongs to one source directory, and every worktree has
+    # its own.
     build="$cache/build/$arch"
+    source="$cache/recipe/$arch"
     case "$arch" in
     linux-x86_64) ;;
-    i686-w64-mingw32) toolchain=(-DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-i686.cmake") ;;
-    x86_64-w64-mingw32) toolchain=(-DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-x86_64.cmake") ;;
+    i686-w64-mingw32) toolchain=(-DCMAKE_TOOLCHAIN_FILE="$source/toolchain/mingw-i686.cmake") ;;
+    x86_64-w64-mingw32) toolchain=(-DCMAKE_TOOLCHAIN_FILE="$source/toolchain/mingw-x86_64.cmake") ;;
     *) say "unknown architecture $arch"; exit 2 ;;
     esac
     (
@@ -126,13 +162,20 @@ build_arch() {
             say "building for $arch into $prefix (log: $build.log)"
             local start=$SECONDS
             rm -rf "$prefix"
+            sync_tree "$recipe" "$source/recipe"
+            sync_toolchain "$source/toolchain"
+            # A build directory made from a worktree's own recipe starts again.
+            if [ -f "$build/CMakeCache.txt" ] &&
+                ! grep -qx "CMAKE_HOME_DIRECTORY:INTERNAL=$source/recipe" "$build/CMakeCache.txt"; then
+                rm -rf "$build"
+            fi
             mkdir -p "$build"
             local rc=0
             {
-                cmake -S "$recipe" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+                cmake -S "$source/recipe" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
                     "${toolchain[@]}" -DCMAKE_INSTALL_PREFIX="$prefix" \
                     -DZVD_TREES="$cache/tree" -DZVD_ARCH="$arch" &&
-                    cmake --build "$build" &&
+                    cmake --build "$build" --parallel "${ZVD_JOBS:-2}" &&
                     cmake --install "$build"
             } >"$build.log" 2>&1 || rc=$?
             if [ "$rc" -ne 0 ]; then

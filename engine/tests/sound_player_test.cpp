@@ -88,9 +88,13 @@ TEST_F(SoundPlayerTest, ClipWhoseResamplingWouldOverflowItsLengthIsRefused) {
     EXPECT_TRUE(log.contains("1|Error resampling sound clip to 48000 Hz"));
     EXPECT_FALSE(sounds.soundPlaying());
     EXPECT_EQ(pa.references, 0);
-    // Short enough to fit, it plays (1 Hz clip of 20 samples: 1.44 M samples).
-    pa.refusedOutputRates = {1};
-    EXPECT_EQ(play("Speakers", 20, 1, false), Result::ok);
+    // However short, a factor the resampler cannot take is refused (48000 would make it
+    // allocate 786 MB unchecked); 200 Hz (factor 240) plays.
+    pa.refusedOutputRates = {1, 200};
+    EXPECT_EQ(play("Speakers", 20, 1, false), Result::failed);
+    EXPECT_FALSE(sounds.soundPlaying());
+    EXPECT_EQ(pa.references, 0);
+    EXPECT_EQ(play("Speakers", 20, 200, false), Result::ok);
 }
 
 TEST_F(SoundPlayerTest, RefusalsAndFailuresGiveEverythingBack) {

@@ -9,7 +9,7 @@
 #include "support/output_capture.h"
 #include "support/recording_shell.h"
 #include "support/taskelle_library.h"
-#include "support/test_jvm.h"
+#include "tests/support/test_jvm.h"
 
 namespace taskbar_test {
 namespace {

@@ -11,7 +11,7 @@
 #include "platform/win32_handle.h"
 #include "support/output_capture.h"
 #include "support/taskelle_library.h"
-#include "support/test_jvm.h"
+#include "tests/support/test_jvm.h"
 
 namespace taskbar_test {
 namespace {

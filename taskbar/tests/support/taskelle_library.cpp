@@ -1,6 +1,6 @@
 #include "taskelle_library.h"
 
-#include "test_jvm.h"
+#include "tests/support/test_jvm.h"
 
 namespace taskbar_test {
 namespace {

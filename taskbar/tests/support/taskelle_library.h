@@ -5,7 +5,15 @@
 #include <jni.h>
 #include <windows.h>
 
+#include "tests/support/test_jvm.h"
+
 namespace taskbar_test {
+
+// The virtual machine double shared with the engine's tests.
+using zephra_test::ClickCall;
+using zephra_test::decodeModifiedUtf8;
+using zephra_test::TestJvm;
+using zephra_test::testJvm;
 
 struct TaskelleLibrary {
     HMODULE module = nullptr;
