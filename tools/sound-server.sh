@@ -41,22 +41,46 @@ CONF
     export JACK_NO_AUDIO_RESERVATION=1
 }
 
-case "$cmd" in
-start)
-    stop
-    configure
+# Starts jackd in the background and waits until it answers; false if it did not.
+launch() {
     jackd --no-realtime -n "$name" -d dummy -r 48000 -p 512 -C 2 -P 2 >"$dir/jackd.log" 2>&1 &
     echo $! >"$dir/jackd.pid"
     i=0
     until jack_lsp >/dev/null 2>&1; do
         i=$((i + 1))
-        if [ $i -gt 100 ]; then
+        if [ $i -gt 100 ] || ! kill -0 "$(cat "$dir/jackd.pid")" 2>/dev/null; then
+            return 1
+        fi
+        sleep 0.1
+    done
+}
+
+# A server killed with SIGKILL leaves its entry in JACK's shared registry until a
+# server of the same name starts again; entries of names never used again fill the
+# registry ("Too many servers already active"). With no JACK server running at all,
+# everything in it is stale and goes.
+clear_stale_registry() {
+    if pgrep -x jackd >/dev/null 2>&1 || pgrep -x jackdbus >/dev/null 2>&1; then
+        return 1
+    fi
+    rm -rf /dev/shm/jack-shm-registry /dev/shm/jack_sem.* /dev/shm/jack_db-* /dev/shm/jack-[0-9]*
+}
+
+case "$cmd" in
+start)
+    stop
+    configure
+    if ! launch; then
+        if grep -q "Too many servers" "$dir/jackd.log" && clear_stale_registry; then
+            stop
+            launch || true
+        fi
+        if ! jack_lsp >/dev/null 2>&1; then
             echo "jackd did not start:" >&2
             cat "$dir/jackd.log" >&2
             exit 1
         fi
-        sleep 0.1
-    done
+    fi
     echo "export HOME='$dir' JACK_DEFAULT_SERVER='$name'"
     ;;
 stop)
