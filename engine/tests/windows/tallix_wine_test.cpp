@@ -118,6 +118,15 @@ class TallixWineTest : public ::testing::Test {
         }
         return true;
     }
+    // A call to the server whose port wine_engine.py passed in `variable`; nothing thrown.
+    void startCallTo(const char* variable) {
+        const int port = portFromEnvironment(variable);
+        ASSERT_NE(port, 0) << "run through wine_engine.py";
+        testJvm().clearCalls();
+        startCall(port);
+        ASSERT_EQ(thrown(), "") << joined(drainLog());
+    }
+
     void startCall(int port, const char* service = "echo") {
         m_detachesAtStart = testJvm().detaches.load();
         tallix().startCall(m_env, nativeObject(), testJvm().newStringUtf8("1234"),
@@ -255,12 +264,8 @@ std::vector<std::string> callEvents() {
 }
 
 TEST_F(TallixWineTest, UdpCallThroughTheServerStartsAndEnds) {
-    const int port = portFromEnvironment("TALLIX_SERVER_PORT");
-    ASSERT_NE(port, 0) << "run through wine_engine.py";
     HostConnection host;
-    testJvm().clearCalls();
-    startCall(port);
-    ASSERT_EQ(thrown(), "") << joined(drainLog());
+    ASSERT_NO_FATAL_FAILURE(startCallTo("TALLIX_SERVER_PORT"));
     ASSERT_TRUE(testJvm().waitForCalls("callStarted", 1, kCallEventMs)) << joined(drainLog());
     EXPECT_TRUE(tallix().isCallInProgress(m_env, nativeObject()));
     Sleep(3000);  // three seconds of voice both ways
@@ -279,12 +284,8 @@ TEST_F(TallixWineTest, UdpCallThroughTheServerStartsAndEnds) {
 }
 
 TEST_F(TallixWineTest, CallForcedOntoTcpCarriesVoiceThroughTheHost) {
-    const int port = portFromEnvironment("TALLIX_TCP_ONLY_SERVER_PORT");
-    ASSERT_NE(port, 0) << "run through wine_engine.py";
     HostConnection host;
-    testJvm().clearCalls();
-    startCall(port);
-    ASSERT_EQ(thrown(), "") << joined(drainLog());
+    ASSERT_NO_FATAL_FAILURE(startCallTo("TALLIX_TCP_ONLY_SERVER_PORT"));
     ASSERT_TRUE(testJvm().waitForCalls("callStarted", 1, kCallEventMs)) << joined(drainLog());
     const int sentAtStart = host.packetsSent();
     const int receivedAtStart = host.packetsReceived();
@@ -303,12 +304,8 @@ TEST_F(TallixWineTest, CallForcedOntoTcpCarriesVoiceThroughTheHost) {
 }
 
 TEST_F(TallixWineTest, RefusedAnnounceFailsTheCallOnce) {
-    const int port = portFromEnvironment("TALLIX_REFUSING_SERVER_PORT");
-    ASSERT_NE(port, 0) << "run through wine_engine.py";
     HostConnection host;
-    testJvm().clearCalls();
-    startCall(port);
-    ASSERT_EQ(thrown(), "") << joined(drainLog());
+    ASSERT_NO_FATAL_FAILURE(startCallTo("TALLIX_REFUSING_SERVER_PORT"));
     ASSERT_TRUE(testJvm().waitForCalls("callFailed", 1, kCallEventMs));
     ASSERT_TRUE(waitCallIdle(10000));
     Sleep(500);  // nothing more may come
