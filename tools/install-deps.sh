@@ -4,6 +4,20 @@
 # and by CI.
 set -eu
 
+# apt-get update fails while a mirror is between syncs ("File has unexpected size"):
+# try again a few times before giving up; a list left stale by the last try is still
+# usable when the packages it names are there.
+apt_update() {
+    for attempt in 1 2 3; do
+        if apt-get update -q; then
+            return 0
+        fi
+        echo "install-deps: apt-get update failed (attempt $attempt), retrying in $((attempt * 10)) s" >&2
+        sleep $((attempt * 10))
+    done
+    echo "install-deps: apt-get update kept failing; going on with the lists apt has" >&2
+}
+
 packages="
     cmake ninja-build pkg-config g++ clang libclang-rt-14-dev
     libgtest-dev libgmock-dev googletest libbenchmark-dev
@@ -32,7 +46,7 @@ Suites: bookworm-security
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SRC
-    apt-get update -q
+    apt_update
 fi
 
 missing=""
@@ -56,7 +70,21 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
 fi
 export DEBIAN_FRONTEND=noninteractive
-apt-get update -q
+apt_update
 # jackd2 asks whether to enable real-time priority; the answer is no.
 echo "jackd2 jackd/tweak_rt_limits boolean false" | debconf-set-selections
-apt-get install -y -q $missing
+if apt-get install -y -q $missing; then
+    exit 0
+fi
+# Without the security suite's i386 list (a mirror between syncs), i386 packages are
+# only at their release versions while their amd64 twins are newer, and multiarch
+# needs both at one version: take the release's versions instead.
+echo "install-deps: retrying with the release's package versions" >&2
+if apt-get install -y -q -t bookworm $missing; then
+    exit 0
+fi
+# Still no 32-bit Wine: install the rest. The windows-x86 tests then report themselves
+# skipped, as on machines that cannot run 32-bit programs, and windows-x64 runs them.
+rest=$(echo "$missing" | tr ' ' '\n' | grep -v ':i386$' | tr '\n' ' ')
+echo "install-deps: 32-bit Wine cannot be installed now; installing the rest" >&2
+apt-get install -y -q $rest
