@@ -6,13 +6,13 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <semaphore>
 #include <string>
 #include <thread>
 
 #include "engine/device_registry.h"
 #include "engine/sound_clip.h"
 #include "engine/stream_slots.h"
+#include "platform/semaphore.h"
 
 namespace tallix {
 
@@ -94,7 +94,7 @@ class SoundPlayer {
     uint64_t m_nextSerial = 0;
 
     std::thread m_cleanUp;
-    std::counting_semaphore<> m_wake{0};
+    platform::Semaphore m_wake;  // not std::counting_semaphore: see platform/semaphore.h
     std::atomic<uint64_t> m_finishedSerial{0};
     std::atomic<bool> m_quit{false};
 };
