@@ -74,7 +74,9 @@ HWND ChildProcess::waitForWindow(const wchar_t* title, DWORD timeoutMs) const {
              window = FindWindowExW(nullptr, window, nullptr, title)) {
             DWORD owner = 0;
             GetWindowThreadProcessId(window, &owner);
-            if (owner == m_id) {
+            // A dialog box is shown once its initialisation is over: before that,
+            // Wine's message box already has its title but still all of its buttons.
+            if (owner == m_id && IsWindowVisible(window)) {
                 return window;
             }
         }

@@ -33,7 +33,8 @@ class ChildProcess {
     std::optional<DWORD> waitForExit(DWORD timeoutMs);
     // The child's visible top-level windows.
     std::vector<HWND> visibleWindows() const;
-    // The child's top-level window with this exact title, waited for up to the time.
+    // The child's visible top-level window with this exact title, waited for up to the
+    // time.
     HWND waitForWindow(const wchar_t* title, DWORD timeoutMs) const;
 
   private:
