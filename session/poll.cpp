@@ -150,7 +150,13 @@ bool VoiceClient::poll(PollEvent& event) noexcept {
     m_processedRecorder.drain();
     m_deviceRecorder.drain();
     for (int32_t left; (left = static_cast<int32_t>(target - m_time.now())) > 1;) {
-        m_time.sleep((left < static_cast<int32_t>(kTickMs) ? static_cast<uint32_t>(left) : kTickMs) - 1);
+        if (waitForFrame((left < static_cast<int32_t>(kTickMs) ? static_cast<uint32_t>(left) : kTickMs) - 1)) {
+            // A frame is ready: the caller polls again at once and this tick sends it.
+            // The schedule moves to this moment, so the next step is a whole period
+            // later and a steady call still sends one packet per frame.
+            m_nexttick = m_time.now() + kTickMs;
+            break;
+        }
     }
     return false;
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "platform/clock.h"
+#include "platform/semaphore.h"
 
 namespace session {
 
@@ -19,11 +20,18 @@ constexpr uint32_t kConnectTimeoutMs = 100000;
 constexpr uint32_t kProbeIntervalMs = 750;
 constexpr uint32_t kProbeWindowMs = 3000;
 
-// The millisecond clock and the sleep of the session schedule. Production uses the
-// platform's; tests put in a clock that they move themselves.
+// Waits up to `ms` for `wake`; true when it was released (one count taken).
+inline bool waitForWake(platform::Semaphore& wake, uint32_t ms) noexcept {
+    return wake.tryAcquireFor(static_cast<int>(ms));
+}
+
+// The millisecond clock and the waits of the session schedule. Production uses the
+// platform's; tests put in a clock that they move themselves (and a wait that moves
+// it, unless the semaphore already has a count).
 struct TimeSource {
     uint32_t (*now)() noexcept = &platform::nowMs;
     void (*sleep)(uint32_t ms) noexcept = &platform::sleepMs;
+    bool (*wait)(platform::Semaphore& wake, uint32_t ms) noexcept = &waitForWake;
 };
 
 }  // namespace session

@@ -97,6 +97,8 @@ public:
     // recvPacket takes bytes received from the server: one UDP datagram, or a piece of
     // the TCP stream, which is reassembled on its own. poll runs one step of the 20 ms
     // schedule; true when `event` holds an event, false after waiting for the next step.
+    // The wait ends early when the audio callback has a processed frame ready: the
+    // schedule then steps from that moment, so a frame goes out as soon as it exists.
     void recvPacket(const uint8_t* bytes, size_t length, bool viaUdp) noexcept;
     bool poll(PollEvent& event) noexcept;
 
@@ -193,6 +195,8 @@ private:
     bool audioComplete() const noexcept;
     // The messages that the audio thread only counted, written by the poll loop.
     void writeAudioMessages() noexcept;
+    // poll's wait: up to `ms`, or until a processed frame is ready (true).
+    bool waitForFrame(uint32_t ms) noexcept;
     void finishRecordings() noexcept;
 
     // First: the retries and sleeps of everything below assume 1-ms sleeps.

@@ -59,6 +59,17 @@ void VoiceClient::resetAudio() noexcept { m_audio->audio.reset(); }
 bool VoiceClient::audioComplete() const noexcept { return m_audio->audio.processor().exists(); }
 void VoiceClient::writeAudioMessages() noexcept { m_audio->audio.writeAudioMessages(); }
 
+bool VoiceClient::waitForFrame(uint32_t ms) noexcept {
+    platform::Semaphore& ready = m_audio->audio.frameReady();
+    if (!m_time.wait(ready, ms)) {
+        return false;
+    }
+    // Releases that piled up while nobody waited are one wake-up, not several.
+    while (ready.tryAcquireFor(0)) {
+    }
+    return true;
+}
+
 int32_t VoiceClient::audioSetup(int32_t rate, int32_t frames, int32_t latency) noexcept {
     return m_audio->audio.audioSetup(rate, frames, latency);
 }

@@ -64,6 +64,8 @@ void AudioPath::resetJitter() noexcept {
         jitter_buffer_reset(m_jitter.get());
         spx_int32_t margin = kJitterMargin;
         jitter_buffer_ctl(m_jitter.get(), JITTER_BUFFER_SET_MARGIN, &margin);
+        spx_int32_t lateCost = kJitterLateCost;
+        jitter_buffer_ctl(m_jitter.get(), JITTER_BUFFER_SET_LATE_COST, &lateCost);
         // The reset gave back every packet it held; a slot that a put declined
         // without telling comes back here too.
         m_pool.reclaimAll();
@@ -148,11 +150,13 @@ void AudioPath::processBlock() noexcept {
 }
 
 int AudioPath::process(const int16_t* deviceIn, int16_t* deviceOut, int n) noexcept {
+    m_frameCompleted = false;
     if (!ready()) {
         std::memset(deviceOut, 0, static_cast<size_t>(n) * sizeof(int16_t));
         return kJitterOk;
     }
     capture(deviceIn, n);
+    const int framesBefore = m_capture.done() / kFrameSamples;
 
     int result = kJitterOk;
     int produced = 0;
@@ -172,22 +176,31 @@ int AudioPath::process(const int16_t* deviceIn, int16_t* deviceOut, int n) noexc
             processBlock();
         }
     }
+    m_frameCompleted = m_capture.done() / kFrameSamples > framesBefore;
     return result;
 }
 
 int AudioPath::encodeStep(uint8_t* out) noexcept {
-    platform::SpinGuard guard(m_lock, static_cast<int32_t>(PathHolder::kEncoder));
-    if (!guard) {
-        countLockMiss();
-        return kNoFrame;
+    bool removed = false;
+    {
+        // Only the copy is made under the lock: the audio callback may be waiting for
+        // it, and encoding takes far longer than copying 640 samples. The encoder
+        // itself belongs to this step alone.
+        platform::SpinGuard guard(m_lock, static_cast<int32_t>(PathHolder::kEncoder));
+        if (!guard) {
+            countLockMiss();
+            return kNoFrame;
+        }
+        if (!ready() || m_capture.done() < kFrameSamples) {
+            return kNoFrame;
+        }
+        std::memcpy(m_encodeFrame, m_capture.data(), sizeof m_encodeFrame);
+        // The frame leaves the FIFO whether or not the encoder delivers.
+        m_capture.removeFront(kFrameSamples);
+        removed = m_probe.frontRemoved(kFrameSamples);
     }
-    if (!ready() || m_capture.done() < kFrameSamples) {
-        return kNoFrame;
-    }
-    const int bytes = m_codec.encode(m_capture.data(), out, kMaxEncodedBytes);
-    // The frame leaves the FIFO whether or not the encoder delivered.
-    m_capture.removeFront(kFrameSamples);
-    if (m_probe.frontRemoved(kFrameSamples)) {
+    const int bytes = m_codec.encode(m_encodeFrame, out, kMaxEncodedBytes);
+    if (removed) {
         m_probe.encoded();
     }
     return bytes;

@@ -35,7 +35,17 @@ public:
     static constexpr int kFrameSamples = 640;
     static constexpr int kBlockSamples = 320;
     static constexpr int kMaxEncodedBytes = 1000;
-    static constexpr int kJitterMargin = 2;
+    // The jitter buffer judges a packet by timestamp - arrival - margin and rounds that
+    // down to its 640 step, so any margin above 0 counts a packet that arrives just in
+    // time as a step late and buys a whole frame (20 ms) of delay for the call.
+    static constexpr int kJitterMargin = 0;
+    // Without a margin, the buffer's own trade-off would play up to one packet in 25
+    // late (a gap each) before it adds a frame of delay, and starts counting afresh
+    // after every change: a clock that runs slow against ours costs a burst of gaps at
+    // each slip. This cost (per late packet, against 640 per frame of delay) makes the
+    // first late packet enough; the buffer still shrinks once every recent packet has
+    // arrived a frame early.
+    static constexpr int kJitterLateCost = 10000;
 
     // Results of the processing step, as the jitter buffer reports them.
     static constexpr int kJitterOk = 0;
@@ -71,6 +81,9 @@ public:
     // every jitter-buffer get succeeded, else the last non-zero result.
     // Real-time: allocates nothing, blocks on nothing.
     int process(const int16_t* deviceIn, int16_t* deviceOut, int n) noexcept;
+    // Whether the last process() call completed a processed frame for the encoder
+    // (read by the same thread, right after it).
+    bool frameCompleted() const noexcept { return m_frameCompleted; }
 
     // Encoder step: when a whole processed frame waits, encodes it into `out` (room
     // kMaxEncodedBytes) and takes it off the FIFO. Returns the encoded byte count (0
@@ -124,8 +137,11 @@ private:
     std::unique_ptr<JitterBuffer_, JitterDeleter> m_jitter;
     // The far-end block handed to the processing module.
     int16_t m_block[kBlockSamples] = {};
+    // The frame the encoder step works on once it has left the FIFO (call thread).
+    int16_t m_encodeFrame[kFrameSamples] = {};
     AudioTap* m_tap = nullptr;
     StageProbe m_probe;
+    bool m_frameCompleted = false;
 
     std::atomic<uint64_t> m_droppedCapture{0};
     std::atomic<uint64_t> m_paddedCapture{0};

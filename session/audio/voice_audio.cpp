@@ -135,18 +135,24 @@ bool VoiceAudio::audioIO(const float* const* inputs, int32_t inputCount, float i
     if (!silent) {
         mixCapture(in, n, inputFactor);
         int result = AudioPath::kJitterOk;
+        bool frameReady = false;
         {
             platform::SpinGuard guard(m_path.lock(), static_cast<int32_t>(PathHolder::kAudioIO));
             if (guard) {
                 applyFlagRequests();
                 result = m_path.process(m_captureMix.get(), m_playbackScratch.get(), frames);
+                frameReady = m_path.frameCompleted();
             } else {
                 silent = true;
                 m_skippedBuffers.fetch_add(1, std::memory_order_relaxed);
             }
         }
+        if (frameReady) {
+            m_frameReady.release();  // after the lock, which the woken tick takes
+        }
+        // A missing or inserted frame has already been concealed by the decoder, and
+        // the buffer also holds the tail of the frame before it: it plays as it is.
         if (!silent && result != AudioPath::kJitterOk) {
-            std::memset(m_playbackScratch.get(), 0, static_cast<size_t>(frames) * sizeof(int16_t));
             countJitter(result);
         }
         if (!silent && m_tap != nullptr) {

@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "platform/semaphore.h"
 #include "session/audio/audio_log.h"
 #include "session/audio/audio_path.h"
 #include "session/audio/audio_processor.h"
@@ -67,6 +68,11 @@ public:
     // False (and no buffer touched) before a usable audioSetup; true otherwise.
     bool audioIO(const float* const* inputs, int32_t inputCount, float inputGain,
                  float* const* outputs, int32_t outputCount, float outputGain) noexcept;
+
+    // Released by audioIO each time a processed frame is ready for the encoder step,
+    // so that the poll loop can run its tick at once instead of at its next 20 ms
+    // step. The release is one system call: it neither waits nor allocates.
+    platform::Semaphore& frameReady() noexcept { return m_frameReady; }
 
     // Flags 1 echo cancellation, 2 gain control, 3 noise suppression.
     bool setFlag(int32_t flag, bool on) noexcept;
@@ -165,6 +171,7 @@ private:
     AudioTap* m_tap = nullptr;
 
     std::atomic<uint32_t> m_lastVoiceReceive{0};
+    platform::Semaphore m_frameReady;
 
     // Statistics. Audio time is added by the audio thread and cleared by the call
     // thread; everything else belongs to the call thread.

@@ -21,6 +21,13 @@ namespace {
 uint32_t g_now = 0;
 uint32_t fakeNow() noexcept { return g_now; }
 void fakeSleep(uint32_t ms) noexcept { g_now += ms; }
+bool fakeWait(platform::Semaphore& wake, uint32_t ms) noexcept {
+    if (wake.tryAcquireFor(0)) {
+        return true;
+    }
+    g_now += ms;
+    return false;
+}
 
 void check(bool condition) {
     if (!condition) {
@@ -38,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     client->reset();
     client->log().setLevel(5);
     g_now = 1;
-    client->setTimeSource({&fakeNow, &fakeSleep});
+    client->setTimeSource({&fakeNow, &fakeSleep, &fakeWait});
     client->enterState(static_cast<ClientState>(data[0] % 9));
     if (data[1] & 1) {
         client->m_token = 0x51A7E001;

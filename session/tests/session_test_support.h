@@ -20,7 +20,15 @@ struct FakeClock {
     static inline uint32_t now = 0;
     static uint32_t read() noexcept { return now; }
     static void sleep(uint32_t ms) noexcept { now += ms; }
-    static TimeSource source() noexcept { return {&read, &sleep}; }
+    // A frame already signalled ends the wait at once; otherwise the whole wait passes.
+    static bool wait(platform::Semaphore& wake, uint32_t ms) noexcept {
+        if (wake.tryAcquireFor(0)) {
+            return true;
+        }
+        now += ms;
+        return false;
+    }
+    static TimeSource source() noexcept { return {&read, &sleep, &wait}; }
 };
 
 constexpr uint32_t kServerToken = 0x51A7E001;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <new>
 #include <random>
@@ -123,9 +124,73 @@ TEST(AudioPath, LongRunWithDriftingClocksKeepsTheFifosInBounds) {
     // While nothing was encoded the FIFO filled up and the oldest audio went.
     EXPECT_GT(droppedAtStallEnd, 32000u * 40);  // 50 s of stall less 2 s of room, at 32 kHz
     EXPECT_LE(near.path().captureFifo().count(), qel::SampleFifo::kCapacity);
-    // Playback never ran dry of decoded frames for good: far audio kept arriving.
-    EXPECT_LT(nearLog.count("Network underrun"), 600);
+    // A slow far clock slips a frame every 2.9 s (about 26 times here); each slip may
+    // cost the buffer one missing frame and one inserted frame, never a burst of them.
+    const int underruns = nearLog.count("Network underrun");
+    const int insertions = nearLog.count("Jitter buffer packet inserted");
+    std::printf("150 s with drift: %d underruns, %d insertions\n", underruns, insertions);
+    EXPECT_LT(underruns + insertions, 100);
     EXPECT_EQ(near.skippedBuffers(), 0u);
+}
+
+// Packets that arrive in time for the get that plays them: both ends on one device
+// clock (48 kHz, 512 frames), the far end's frames reach the near end `delay` after
+// the buffer that completed them. Each get then finds the one packet it needs, so the
+// jitter buffer holds nothing when the next one comes ("jb=0" on the statistics lines,
+// which give its count just before a put). A buffer that waits a frame too long shows
+// "jb=1" there, and plays everything 20 ms later.
+TEST(AudioPath, JitterBufferHoldsNoFrameBeyondWhatArrivalsRequire) {
+    const auto signal = qeltest::speechLike(48000, 1.0, 4);
+    const double buffer = 512.0 / 48.0;  // ms
+    for (const double delay : {0.2, 2.5, 6.0, 9.5}) {
+        SCOPED_TRACE(testing::Message() << "network delay " << delay << " ms");
+        RecordingLog farLog;
+        RecordingLog nearLog;
+        qel::VoiceAudio far(farLog);
+        qel::VoiceAudio near(nearLog);
+        for (qel::VoiceAudio* a : {&far, &near}) {
+            a->reset();
+            a->cipher().rekey(qeltest::testKey());
+            ASSERT_EQ(a->audioSetup(48000, 512, 0), 2);
+            for (int flag = 1; flag <= 3; ++flag) {
+                a->setFlag(flag, false);
+            }
+            a->setLastVoiceReceive(1);
+        }
+        struct InFlight {
+            double arrival;
+            std::vector<uint8_t> payload;
+        };
+        std::vector<InFlight> network;
+        size_t pos = 0;
+        for (int j = 0; j < 1500; ++j) {  // 16 s
+            const double now = j * buffer;
+            // What has arrived by now goes in before this buffer's callback.
+            for (auto it = network.begin(); it != network.end() && it->arrival <= now;) {
+                near.onAudioPacket(it->payload.data(), static_cast<int32_t>(it->payload.size()), 1);
+                it = network.erase(it);
+            }
+            qeltest::runBuffer(near, signal.data(), 512, nullptr);
+            qeltest::runBuffer(far, signal.data() + pos, 512, nullptr);
+            pos = (pos + 512) % (signal.size() - 512);
+            for (auto& p : qeltest::takePayloads(far)) {
+                network.push_back({now + buffer + delay, std::move(p)});
+            }
+        }
+        std::vector<int> depths;
+        for (const auto& l : nearLog.lines()) {
+            int jb = -1;
+            if (std::sscanf(l.text.c_str(), "jb=%d,", &jb) == 1) {
+                depths.push_back(jb);
+            }
+        }
+        ASSERT_GE(depths.size(), 10u);
+        // The first line comes while the buffer is still finding its pace.
+        for (size_t i = 1; i < depths.size(); ++i) {
+            EXPECT_EQ(depths[i], 0) << "statistics line " << i;
+        }
+        EXPECT_EQ(nearLog.count("Jitter buffer packet inserted"), 0);
+    }
 }
 
 // Counts messages without storing them, so that the count of allocations is the
