@@ -72,7 +72,7 @@ struct ClickProbe {
     static inline int64_t clickAt = -1;
     static inline qelcall::ClickStamps pending;
     static inline std::atomic<int> found{0};
-    static inline double foundMs[kMaxClicks];
+    static inline int64_t foundFrames[kMaxClicks];  // device frames, click to click
     static inline qelcall::ClickStamps stamps[kMaxClicks];
     // Call thread.
     static inline uint16_t serverUdpPort = 0;
@@ -112,7 +112,7 @@ struct ClickProbe {
                 if (std::abs(out[0][i]) > 0.2f) {
                     const int n = found.load();
                     if (n < kMaxClicks) {
-                        foundMs[n] = static_cast<double>(frame + i - clickAt) / 48.0;
+                        foundFrames[n] = frame + i - clickAt;
                         pending.playedUs = left;
                         pending.outputOffset = i;
                         if (stages != nullptr) {
@@ -217,12 +217,13 @@ void BM_ConnectedCall(benchmark::State& state) {
 BENCHMARK(BM_ConnectedCall)->Arg(5)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 // The clicks' stage medians as counters (stage_<n>_<name>_ms), printed as a table too.
-void reportStages(benchmark::State& state, int clicks, double inputLatencyMs, double outputLatencyMs) {
+void reportStages(benchmark::State& state, int clicks, double inputLatencyMs, double outputLatencyMs,
+                  int rate) {
     std::vector<double> rows;
     std::vector<double> ahead;
     for (int i = 0; i < clicks; ++i) {
         double row[qelcall::kStageCount];
-        if (qelcall::stageTimes(ClickProbe::stamps[i], inputLatencyMs, outputLatencyMs, 48000, row)) {
+        if (qelcall::stageTimes(ClickProbe::stamps[i], inputLatencyMs, outputLatencyMs, rate, row)) {
             rows.insert(rows.end(), row, row + qelcall::kStageCount);
             ahead.push_back(ClickProbe::stamps[i].queuedAhead);
         }
@@ -233,9 +234,10 @@ void reportStages(benchmark::State& state, int clicks, double inputLatencyMs, do
         return;
     }
     double median[qelcall::kStageCount + 1];
-    qelcall::medianStages(rows.data(), n, median);
+    qelcall::medianClick(rows.data(), n, median);
     std::sort(ahead.begin(), ahead.end());
-    std::printf("mouth-to-ear by stage, engine (median of %d clicks):\n", n);
+    std::printf("mouth-to-ear by stage, engine (the median one of %d clicks, device at %d Hz):\n", n,
+                rate);
     for (int stage = 0; stage < qelcall::kStageCount; ++stage) {
         std::printf("  %-18s %6.1f ms\n", qelcall::stageName(stage), median[stage]);
         char name[64];
@@ -285,14 +287,19 @@ void BM_MouthToEar(benchmark::State& state) {
             state.SkipWithError("no click came back");
             break;
         }
-        std::vector<double> ms(ClickProbe::foundMs, ClickProbe::foundMs + n);
+        // The device's own rate: a sound server need not run at 48 kHz.
+        const int rate = figures.sampleRate > 0 ? figures.sampleRate : 48000;
+        std::vector<double> ms;
+        for (int i = 0; i < n; ++i) {
+            ms.push_back(static_cast<double>(ClickProbe::foundFrames[i]) * 1000.0 / rate);
+        }
         std::sort(ms.begin(), ms.end());
         state.counters["clicks"] = n;
         state.counters["stack_median_ms"] = ms[ms.size() / 2];
         state.counters["stack_max_ms"] = ms.back();
         state.counters["device_in_plus_out_ms"] = deviceLatencyMs;
         state.counters["mouth_to_ear_median_ms"] = ms[ms.size() / 2] + deviceLatencyMs;
-        reportStages(state, n, figures.inputLatency * 1000, figures.outputLatency * 1000);
+        reportStages(state, n, figures.inputLatency * 1000, figures.outputLatency * 1000, rate);
     }
     for (int flag = 1; flag <= 3; ++flag) {
         engine.api().setAudioFlag(engine.client(), flag, 1);

@@ -190,8 +190,8 @@ void CallEngine::loop(CallHost& host) {
         if (host.isTcpConnected()) {
             drainTcp(host);
         }
-        if (m_udp.isOpen()) {
-            drainUdp();
+        if (m_udp.isOpen() && !m_udpReader.running()) {
+            drainUdp();  // no reader thread could be had: read at each step
         }
         // Events of one series are all handled, even after a stop was requested; the
         // flag is looked at only once poll has waited for the next tick.
@@ -365,6 +365,11 @@ bool CallEngine::connectUdp() {
         }
         m_log.log(kFinest, "Connected to server port");
         m_udp = std::move(socket);
+        if (!m_udpReader.start(m_udp, [this] {
+                (void)guarded(&m_log, "UDP reader", [this] { drainUdp(); });
+            })) {
+            m_log.log(kWarning, "No UDP reader thread; reading at each poll step");
+        }
         return true;
     }
     m_log.log(kSevere, "Ran out of socket candidates to connect to - aborting");
@@ -372,6 +377,7 @@ bool CallEngine::connectUdp() {
 }
 
 void CallEngine::closeUdp() {
+    m_udpReader.stop();
     m_udp.close();
 }
 

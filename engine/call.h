@@ -13,6 +13,7 @@
 #include "engine/call_host.h"
 #include "engine/call_stream.h"
 #include "engine/tcp_inbox.h"
+#include "platform/datagram_reader.h"
 #include "platform/udp_socket.h"
 
 namespace tallix {
@@ -94,8 +95,11 @@ class CallEngine {
     CallParameters m_parameters;
     TcpInbox m_inbox;
 
-    // Call thread only.
+    // Call thread only, but for the reader: while it runs, it alone receives on m_udp
+    // (and uses m_receiveBuffer), handing each datagram to the session as it arrives
+    // instead of at the call thread's next poll step.
     platform::UdpSocket m_udp;
+    platform::DatagramReader m_udpReader;
     std::string m_udpHost;
     uint16_t m_udpPort = 0;
     int m_udpFailures = 0;

@@ -61,6 +61,9 @@ class UdpSocket {
 
     // One datagram into `buffer`; `received` is its size when Status::ok.
     Status receive(void* buffer, size_t capacity, size_t& received) noexcept;
+    // Waits up to `ms` milliseconds for a datagram (or an error) to be waiting; true
+    // when one is. Another thread may send on the socket meanwhile.
+    bool waitReadable(int ms) const noexcept;
     // Sends one datagram (all of it); false when the system refused it.
     bool send(const void* data, size_t length) noexcept;
 

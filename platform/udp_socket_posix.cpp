@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -47,6 +48,11 @@ void close(intptr_t handle) noexcept {
 }
 
 }  // namespace socket_ops
+
+bool UdpSocket::waitReadable(int ms) const noexcept {
+    pollfd entry{static_cast<int>(m_handle), POLLIN, 0};
+    return ::poll(&entry, 1, ms) > 0;
+}
 
 UdpSocket::Status UdpSocket::receive(void* buffer, std::size_t capacity,
                                      std::size_t& received) noexcept {

@@ -71,6 +71,15 @@ void close(intptr_t handle) noexcept {
 
 }  // namespace socket_ops
 
+bool UdpSocket::waitReadable(int ms) const noexcept {
+    // select, not WSAPoll: it is there on every Windows version the engine runs on.
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(static_cast<SOCKET>(m_handle), &readable);
+    timeval limit{ms / 1000, (ms % 1000) * 1000};
+    return select(0, &readable, nullptr, nullptr, &limit) > 0;
+}
+
 UdpSocket::Status UdpSocket::receive(void* buffer, std::size_t capacity,
                                      std::size_t& received) noexcept {
     const int n =

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/datagram_reader.h"
 #include "platform/tcp_stream.h"
 #include "platform/udp_socket.h"
 #include "session/audio/stage_probe.h"
@@ -75,6 +76,12 @@ private:
     QelClient* m_client = nullptr;
     platform::TcpStream m_tcp;
     platform::UdpSocket m_udp;
+    // Reads m_udp as datagrams arrive, as the engine does, so that none waits for the
+    // call thread's next poll step.
+    platform::DatagramReader m_udpReader;
+    // The reader's counts, added to the statistics once it has stopped.
+    uint64_t m_udpPackets = 0;
+    uint64_t m_udpBytes = 0;
     std::atomic<bool> m_inCall{false};
     std::atomic<bool> m_connected{false};
     std::atomic<bool> m_callStop{false};
@@ -193,8 +200,8 @@ void CallRun::readUdp() {
     uint8_t buffer[8196];
     size_t n = 0;
     while (m_udp.receive(buffer, sizeof buffer, n) == platform::UdpSocket::Status::ok) {
-        ++m_stats.udpReceived;
-        m_stats.bytesReceived += n;
+        ++m_udpPackets;
+        m_udpBytes += n;
         receiveUdp(buffer, n);
     }
 }
@@ -231,12 +238,15 @@ void CallRun::handle(const PollEvent& event) {
                                     std::to_string(d[2]) + "." + std::to_string(d[3]);
         const auto port = static_cast<uint16_t>(d[4] | d[5] << 8);
         std::printf(" %s:%u\n", address.c_str(), port);
+        m_udpReader.stop();
         m_serverUdpPort = port;
         m_socketFound = false;
         std::string error;
         m_udp = connectUdp(address, port, error);
         if (!m_udp.isOpen()) {
             std::printf("  UDP socket: %s (detection falls back to TCP)\n", error.c_str());
+        } else if (!m_udpReader.start(m_udp, [this] { readUdp(); })) {
+            std::printf("  UDP socket: no reader thread, reading at each poll step\n");
         }
         return;
     }
@@ -297,7 +307,7 @@ void CallRun::callThread() {
         if (!readTcp()) {
             break;
         }
-        if (m_udp.isOpen()) {
+        if (m_udp.isOpen() && !m_udpReader.running()) {
             readUdp();
         }
         PollEvent event{};
@@ -307,6 +317,9 @@ void CallRun::callThread() {
             event = PollEvent{};
         }
     }
+    m_udpReader.stop();
+    m_stats.udpReceived += m_udpPackets;
+    m_stats.bytesReceived += m_udpBytes;
     m_inCall = false;
     m_callDone = true;
 }

@@ -1,6 +1,9 @@
 #include "tools/qelcall/latency_stages.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <numeric>
+#include <utility>
 #include <vector>
 
 namespace qelcall {
@@ -30,19 +33,20 @@ bool stageTimes(const ClickStamps& s, double inputLatencyMs, double outputLatenc
     return true;
 }
 
-void medianStages(double* samples, int count, double* out) {
-    std::vector<double> column(static_cast<size_t>(count));
-    std::vector<double> totals(static_cast<size_t>(count), 0.0);
-    for (int stage = 0; stage < kStageCount; ++stage) {
-        for (int i = 0; i < count; ++i) {
-            column[i] = samples[i * kStageCount + stage];
-            totals[i] += column[i];
-        }
-        std::sort(column.begin(), column.end());
-        out[stage] = count > 0 ? column[count / 2] : 0.0;
+void medianClick(const double* samples, int count, double* out) {
+    std::fill(out, out + kStageCount + 1, 0.0);
+    if (count <= 0) {
+        return;
     }
-    std::sort(totals.begin(), totals.end());
-    out[kStageCount] = count > 0 ? totals[count / 2] : 0.0;
+    std::vector<std::pair<double, int>> totals;
+    for (int i = 0; i < count; ++i) {
+        const double* row = samples + static_cast<ptrdiff_t>(i) * kStageCount;
+        totals.emplace_back(std::accumulate(row, row + kStageCount, 0.0), i);
+    }
+    std::nth_element(totals.begin(), totals.begin() + count / 2, totals.end());
+    const double* median = samples + static_cast<ptrdiff_t>(totals[count / 2].second) * kStageCount;
+    std::copy(median, median + kStageCount, out);
+    out[kStageCount] = totals[count / 2].first;
 }
 
 }  // namespace qelcall

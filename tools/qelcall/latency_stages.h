@@ -41,9 +41,10 @@ const char* stageName(int stage);
 bool stageTimes(const ClickStamps& s, double inputLatencyMs, double outputLatencyMs, int rate,
                 double out[kStageCount]);
 
-// Median over `count` clicks of each stage, and of their sums, into `out`
-// (kStageCount + 1 values, the total last). `samples` holds count rows of kStageCount.
-// Sorts the columns of `samples` in place.
-void medianStages(double* samples, int count, double* out);
+// The stages of the median click, the one whose total is the median of the `count`
+// clicks' totals, into `out` (kStageCount + 1 values, the total last), so that the
+// stages add up to the total. Medians taken stage by stage would not: each may come
+// from another click. `samples` holds count rows of kStageCount.
+void medianClick(const double* samples, int count, double* out);
 
 }  // namespace qelcall

@@ -86,9 +86,10 @@ void printStages(const qelcall::CallStatistics& stats, bool eachClick) {
         return;
     }
     double median[qelcall::kStageCount + 1];
-    qelcall::medianStages(rows.data(), n, median);
+    qelcall::medianClick(rows.data(), n, median);
     std::sort(ahead.begin(), ahead.end());
-    std::printf("  stages (median of %d clicks, device buffers of %.1f ms each way):\n", n, bufferMs);
+    std::printf("  stages (the median one of %d clicks, device buffers of %.1f ms each way):\n", n,
+                bufferMs);
     for (int stage = 0; stage < qelcall::kStageCount; ++stage) {
         std::printf("    %-18s %6.1f ms\n", qelcall::stageName(stage), median[stage]);
     }

@@ -377,9 +377,9 @@ TEST_F(QelcallTest, ClickLatencyThroughEcho) {
                                                            "--latency", "--seconds", "2.5"});
     ASSERT_EQ(staged.status, 0) << staged.out;
     int clicksTimed = 0;
-    const size_t head = staged.out.find("stages (median of ");
+    const size_t head = staged.out.find("stages (the median one of ");
     ASSERT_NE(head, std::string::npos) << staged.out;
-    std::sscanf(staged.out.c_str() + head, "stages (median of %d", &clicksTimed);
+    std::sscanf(staged.out.c_str() + head, "stages (the median one of %d", &clicksTimed);
     EXPECT_GE(clicksTimed, 2) << staged.out;
     const auto stage = [&](const char* name) {
         double value = -1;
@@ -390,11 +390,12 @@ TEST_F(QelcallTest, ClickLatencyThroughEcho) {
         }
         return value;
     };
-    for (const char* name : {"capture buffer", "poll tick", "network (echo)", "playback FIFO"}) {
+    // The socket is read as datagrams arrive, so that stage may round to nothing.
+    for (const char* name : {"capture buffer", "poll tick", "network (echo)", "call thread read",
+                             "playback FIFO"}) {
         EXPECT_GE(stage(name), 0.0) << name << "\n" << staged.out;
     }
     EXPECT_GT(stage("whole frame"), 0.0) << staged.out;
-    EXPECT_GT(stage("call thread read"), 0.0) << staged.out;
     EXPECT_GT(stage("jitter buffer"), 0.0) << staged.out;
     EXPECT_GT(stage("output buffer"), 10.0) << staged.out;  // a buffer of output latency at least
     double clickToClick = -1;

@@ -116,10 +116,22 @@ TEST(ClickStages, StagesAreTheGapsBetweenStampsAndAddUp) {
     early.decodedUs = early.queuedUs - 1;  // decoded before it was queued: not the same click
     EXPECT_FALSE(qelcall::stageTimes(early, 10.0, 10.0, 48000, ms));
 
+    // Three clicks whose slow stages differ: stage by stage the medians would be 20 and
+    // 20 against totals of 40, 50 and 60. The median click's own stages add up.
     double rows[3 * qelcall::kStageCount] = {};
-    for (int r = 0; r < 3; ++r) rows[r * qelcall::kStageCount + qelcall::kJitterBuffer] = 20.0 * (3 - r);
+    const double jitter[] = {40.0, 20.0, 0.0};
+    const double fifo[] = {20.0, 20.0, 40.0};
+    for (int r = 0; r < 3; ++r) {
+        rows[r * qelcall::kStageCount + qelcall::kJitterBuffer] = jitter[r];
+        rows[r * qelcall::kStageCount + qelcall::kPlaybackFifo] = fifo[r];
+    }
+    rows[qelcall::kStageCount + qelcall::kWholeFrame] = 10.0;  // click 2: 50 in all
     double median[qelcall::kStageCount + 1];
-    qelcall::medianStages(rows, 3, median);
-    EXPECT_EQ(median[qelcall::kJitterBuffer], 40.0);
-    EXPECT_EQ(median[qelcall::kStageCount], 40.0);
+    qelcall::medianClick(rows, 3, median);
+    EXPECT_EQ(median[qelcall::kStageCount], 50.0);
+    EXPECT_EQ(median[qelcall::kJitterBuffer], 20.0);
+    EXPECT_EQ(median[qelcall::kWholeFrame], 10.0);
+    double stages = 0.0;
+    for (int i = 0; i < qelcall::kStageCount; ++i) stages += median[i];
+    EXPECT_EQ(stages, median[qelcall::kStageCount]);
 }
