@@ -31,6 +31,36 @@ if(NOT rc EQUAL 0)
     message(FATAL_ERROR "field_trials.py failed")
 endif()
 
+# The echo canceller's comfort-noise generator drops its start-up noise estimate after
+# 1,000 blocks (about 4 s into a call), freeing it on whatever thread processes audio:
+# the audio callback. Built from a copy in which the estimate's end is marked by the
+# block count instead, and its memory goes with the generator (off the audio thread).
+set(cng_source "${webrtc_root}/modules/audio_processing/aec3/comfort_noise_generator.cc")
+file(READ "${cng_source}" cng_text)
+function(cng_replace from to)
+    string(FIND "${cng_text}" "${from}" at)
+    if(at EQUAL -1)
+        message(FATAL_ERROR "comfort_noise_generator.cc does not contain: ${from}")
+    endif()
+    string(REPLACE "${from}" "${to}" replaced "${cng_text}")
+    set(cng_text "${replaced}" PARENT_SCOPE)
+endfunction()
+cng_replace("if (N2_initial_) {\n      if (++N2_counter_ == 1000) {\n        N2_initial_.reset();"
+            "if (N2_counter_ < 1000) {\n      if (++N2_counter_ == 1000) {")
+cng_replace("      if (N2_initial_) {\n        for (auto& n : (*N2_initial_)[ch]) {"
+            "      if (N2_counter_ < 1000) {\n        for (auto& n : (*N2_initial_)[ch]) {")
+cng_replace("const auto& N2 = N2_initial_ ? (*N2_initial_) : N2_;"
+            "const auto& N2 = N2_counter_ < 1000 ? (*N2_initial_) : N2_;")
+set(cng_copy "${CMAKE_CURRENT_BINARY_DIR}/webrtc-gen/comfort_noise_generator.cc")
+file(WRITE "${cng_copy}.new" "${cng_text}")
+file(COPY_FILE "${cng_copy}.new" "${cng_copy}" ONLY_IF_DIFFERENT)
+list(FIND webrtc_list "${cng_source}" cng_at)
+if(cng_at EQUAL -1)
+    message(FATAL_ERROR "The module's sources do not name ${cng_source}")
+endif()
+list(REMOVE_AT webrtc_list ${cng_at})
+list(APPEND webrtc_list "${cng_copy}")
+
 add_library(webrtc_apm STATIC ${webrtc_list})
 # The AVX2 variants are chosen at run time by CPU detection, which reports no AVX2
 # while WEBRTC_ENABLE_AVX2 is not defined: they are built (the dispatchers name them)
