@@ -118,29 +118,28 @@ Holes digitalSilence(const std::vector<float>& played, const std::vector<float>&
         const int64_t b = (i - lag) / block;
         return i >= lag && b >= 1 && b + 1 < blocks && loud[b - 1] && loud[b] && loud[b + 1];
     };
-    int64_t run = 0;
-    bool runInSpeech = true;
+    const auto size = static_cast<int64_t>(heard.size());
     int64_t speechFrames = 0;
-    const auto endRun = [&] {
-        if (run >= minRun && runInSpeech) {
-            ++holes.runs;
-            holes.silentFrames += run;
-            holes.longestRun = std::max(holes.longestRun, run);
-        }
-        run = 0;
-        runInSpeech = true;
-    };
-    for (int64_t i = 0; i < static_cast<int64_t>(heard.size()); ++i) {
-        const bool speech = inSpeech(i);
-        speechFrames += speech ? 1 : 0;
-        if (heard[i] == 0.0f) {
-            ++run;
-            runInSpeech = runInSpeech && speech;
-        } else {
-            endRun();
-        }
+    for (int64_t i = 0; i < size; ++i) {
+        speechFrames += inSpeech(i) ? 1 : 0;
     }
-    endRun();
+    for (int64_t i = 0; i < size;) {
+        if (heard[i] != 0.0f) {
+            ++i;
+            continue;
+        }
+        int64_t end = i;
+        while (end < size && heard[end] == 0.0f) {
+            ++end;
+        }
+        if (end - i >= minRun && levelDbfs(heard, i - block, i) >= speechDbfs &&
+            levelDbfs(heard, end, end + block) >= speechDbfs) {
+            ++holes.runs;
+            holes.silentFrames += end - i;
+            holes.longestRun = std::max(holes.longestRun, end - i);
+        }
+        i = end;
+    }
     holes.speechSeconds = static_cast<double>(speechFrames) / rate;
     return holes;
 }

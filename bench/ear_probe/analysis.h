@@ -39,8 +39,10 @@ int64_t envelopeLag(const std::vector<float>& played, const std::vector<float>& 
                     int64_t maxLag);
 
 // Digital silence inside speech: runs of exact 0.0 of at least `minRun` frames in `heard`
-// that lie wholly where `played`, `lag` frames earlier, is speech (its 10-ms block and
-// both neighbours above `speechDbfs`).
+// with speech heard on both sides (the 10 ms before and after at `speechDbfs` or more): a
+// cut in the speech, where a quieted or suppressed stretch fades out and in. Speech
+// seconds are the heard frames where `played`, `lag` frames earlier, is speech (its 10-ms
+// block and both neighbours at `speechDbfs` or more).
 struct Holes {
     int runs = 0;
     int64_t silentFrames = 0;

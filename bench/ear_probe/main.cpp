@@ -27,7 +27,8 @@ const char kUsage[] =
     "  latency     irregularly spaced 5-ms bursts into the microphone, each found again on\n"
     "              the speaker: mouth-to-ear count, median, p90, max (in an echo call)\n"
     "  holes       speech into the microphone (--speech): stretches of digital silence\n"
-    "              (exact zeros, --min-run-ms) the speaker plays inside the returning speech\n"
+    "              (exact zeros, --min-run-ms) the speaker plays with speech heard on both\n"
+    "              sides, per second of returning speech\n"
     "  echo        the speaker back into the microphone (--echo-delay-ms, --echo-gain-db)\n"
     "              added to --speech (a near-end talker, optional): prints the speaker's\n"
     "              level and the echo's level at the microphone (in a conference with a\n"
@@ -42,7 +43,7 @@ const char kUsage[] =
     "  --wait S           seconds to wait for the connection (default 90)\n"
     "  --speech FILE      16-bit WAV at the server's rate, looped\n"
     "  --threshold X      burst detection level on the speaker (default 0.05)\n"
-    "  --min-run-ms MS    shortest digital silence counted (default 1)\n"
+    "  --min-run-ms MS    shortest digital silence counted (default 2)\n"
     "  --echo-delay-ms MS speaker-to-microphone delay (default 5)\n"
     "  --echo-gain-db DB  speaker-to-microphone gain (default -6)\n"
     "  --skip S           seconds left out at the start of levels (default 5)\n"
@@ -54,7 +55,7 @@ const char kUsage[] =
 
 struct Options {
     std::string mode, file, name = "probe", speech, save;
-    double seconds = 20, settle = 3, wait = 90, threshold = 0.05, minRunMs = 1;
+    double seconds = 20, settle = 3, wait = 90, threshold = 0.05, minRunMs = 2;
     double echoDelayMs = 5, echoGainDb = -6, skip = 5;
     int delay = 1000;
 };
