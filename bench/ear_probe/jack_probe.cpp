@@ -39,6 +39,15 @@ JackProbe::JackProbe(const std::string& name) {
         return;
     }
     jack_set_process_callback(m_client, &JackProbe::process, this);
+    jack_set_xrun_callback(m_client, &JackProbe::xrun, this);
+}
+
+int JackProbe::xrun(void* self) {
+    auto& probe = *static_cast<JackProbe*>(self);
+    if (probe.m_armed.load(std::memory_order_acquire) && !probe.m_done.load(std::memory_order_acquire)) {
+        probe.m_xruns.fetch_add(1, std::memory_order_relaxed);
+    }
+    return 0;
 }
 
 JackProbe::~JackProbe() {

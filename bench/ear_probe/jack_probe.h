@@ -42,6 +42,9 @@ class JackProbe {
     // From the next period on: play and record until the prepared length is done.
     void start() { m_armed.store(true, std::memory_order_release); }
     bool finished() const { return m_done.load(std::memory_order_acquire); }
+    // The server's xruns (a client, the engine's among them, late for its period) since
+    // start(): each may shift the paths the probe measures.
+    int xruns() const { return m_xruns.load(std::memory_order_relaxed); }
     // Frames recorded so far (the callback's count, read once it stopped or finished).
     int64_t recorded() const { return m_recorded.load(std::memory_order_acquire); }
 
@@ -55,6 +58,7 @@ class JackProbe {
   private:
     static int process(jack_nframes_t frames, void* self);
     int process(jack_nframes_t frames);
+    static int xrun(void* self);
 
     jack_client_t* m_client = nullptr;
     jack_port_t* m_out = nullptr;
@@ -72,6 +76,7 @@ class JackProbe {
     std::atomic<bool> m_armed{false};
     std::atomic<bool> m_done{false};
     std::atomic<int64_t> m_recorded{0};
+    std::atomic<int> m_xruns{0};
 };
 
 // A second client that passes "in" to "out" `frames` later: a known path for checking

@@ -157,6 +157,7 @@ bool record(earprobe::JackProbe& probe, const Options& o) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     probe.stop();
+    std::printf("xruns: %d while recording (each may shift what is measured)\n", probe.xruns());
     save(o.save, "mic.wav", probe.rate(), probe.mic());
     save(o.save, "speaker.wav", probe.rate(), probe.heard());
     return true;
@@ -270,8 +271,13 @@ int runLevel(const Options& o) {
     }
     const auto from = static_cast<int64_t>(o.skip * audio->rate);
     const auto to = static_cast<int64_t>(audio->samples.size());
-    std::printf("level: %.1f dBFS over %.1f s of %s\n", earprobe::levelDbfs(audio->samples, from, to),
-                ms(to - from, audio->rate) / 1000, o.file.c_str());
+    std::vector<double> seconds;
+    for (int64_t at = from; at + audio->rate <= to; at += audio->rate) {
+        seconds.push_back(earprobe::levelDbfs(audio->samples, at, at + audio->rate));
+    }
+    std::printf("level: %.1f dBFS over %.1f s of %s, its seconds' median %.1f dBFS\n",
+                earprobe::levelDbfs(audio->samples, from, to), ms(to - from, audio->rate) / 1000,
+                o.file.c_str(), earprobe::spreadOf(seconds).median);
     return 0;
 }
 
