@@ -1,5 +1,6 @@
 #include "engine/call_stream.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -19,23 +20,43 @@ int CallStreams::callback(const void* input, void* output, unsigned long frames,
                                 : controls.inputLevel.load(std::memory_order_relaxed);
     const SessionApi* api = streams.m_api.load(std::memory_order_acquire);
     QelClient* client = streams.m_client.load(std::memory_order_acquire);
+    const int channels = streams.m_outputChannels;
     if (!controls.callInProgress.load(std::memory_order_acquire) || api == nullptr) {
         // Nothing to play until the call is connected: silence, not stale memory.
-        std::memset(output, 0, frames * sizeof(float));
+        std::memset(output, 0, frames * channels * sizeof(float));
         return paContinue;
     }
     if (controls.loopbackMode.load(std::memory_order_relaxed)) {
         // The session library plays nothing in loopback mode: the device gets silence,
         // not whatever its buffer held.
         api->loopback();
-        std::memset(output, 0, frames * sizeof(float));
+        std::memset(output, 0, frames * channels * sizeof(float));
         return paContinue;
     }
     const float* inputs[1] = {static_cast<const float*>(input)};
-    float* outputs[1] = {static_cast<float*>(output)};
-    api->audioIO(client, inputs, 1, inputGain, outputs, 1,
-                 controls.outputLevel.load(std::memory_order_relaxed));
+    auto* device = static_cast<float*>(output);
+    const float level = controls.outputLevel.load(std::memory_order_relaxed);
+    if (channels == 1) {
+        float* outputs[1] = {device};
+        api->audioIO(client, inputs, 1, inputGain, outputs, 1, level);
+        return paContinue;
+    }
+    float* outputs[1] = {streams.m_monoOutput};
+    api->audioIO(client, inputs, 1, inputGain, outputs, 1, level);
+    // PortAudio hands over exactly the frames asked for; anything beyond them stays silent.
+    const unsigned long voiced = std::min<unsigned long>(frames, kFramesPerBuffer);
+    for (unsigned long i = 0; i < voiced; ++i) {
+        for (int c = 0; c < channels; ++c) {
+            device[i * channels + c] = streams.m_monoOutput[i];
+        }
+    }
+    std::memset(device + voiced * channels, 0, (frames - voiced) * channels * sizeof(float));
     return paContinue;
+}
+
+int CallStreams::outputChannelsFor(const PaDeviceInfo& device) const noexcept {
+    const PaHostApiInfo* host = pa().getHostApiInfo(device.hostApi);
+    return host != nullptr && host->type == paWASAPI && device.maxOutputChannels >= 2 ? 2 : 1;
 }
 
 int CallStreams::resolve(const char* key, int fallback, const char* direction) {
@@ -93,8 +114,9 @@ Result CallStreams::openLocked(const char* inputKey, const char* outputKey) {
         return Result::deviceNotFound;
     }
     PaStreamParameters in{inputDevice, 1, paFloat32, inputInfo->defaultLowInputLatency, nullptr};
-    PaStreamParameters out{outputDevice, 1, paFloat32, outputInfo->defaultLowOutputLatency,
-                           nullptr};
+    m_outputChannels = outputChannelsFor(*outputInfo);
+    PaStreamParameters out{outputDevice, m_outputChannels, paFloat32,
+                           outputInfo->defaultLowOutputLatency, nullptr};
     const DeviceEntry* inputEntry = m_registry.entryForDevice(inputDevice);
     const DeviceEntry* outputEntry = m_registry.entryForDevice(outputDevice);
     m_inputName = inputEntry ? inputEntry->name : std::string();

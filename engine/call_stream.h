@@ -87,6 +87,12 @@ class CallStreams {
     // wait of its own; it reads only atomics and calls the session library's audioIO.
     static int callback(const void* input, void* output, unsigned long frames,
                         const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags, void* self);
+    // Output channels of a call stream on this device: the voice is mono, but a WASAPI
+    // stream of one channel is a front-centre stream, which Wine's ALSA driver opens as
+    // channel 4 of five (seen: a fifth of the level once ALSA mixed them down to the
+    // sound server's one port, 14 dB); a stereo stream, the device's own mix format,
+    // carries the voice unchanged on both channels. Other host APIs keep one channel.
+    int outputChannelsFor(const PaDeviceInfo& device) const noexcept;
 
     const PortAudioApi& pa() const noexcept { return m_registry.portAudio(); }
     int resolve(const char* key, int fallback, const char* direction);
@@ -106,6 +112,10 @@ class CallStreams {
     std::atomic<QelClient*> m_client{nullptr};
     std::string m_inputName;  // of the open call stream's devices
     std::string m_outputName;
+    // Of the open stream: written before it starts, read by its callback. With two
+    // channels the session library's mono buffer goes to both.
+    int m_outputChannels = 1;
+    float m_monoOutput[kFramesPerBuffer] = {};
 };
 
 }  // namespace tallix

@@ -23,7 +23,7 @@ packages="
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     libopus-dev libspeexdsp-dev portaudio19-dev libresample1-dev
     openjdk-17-jdk junit5
-    jackd2 libasound2-plugins alsa-utils
+    jackd2 libjack-jackd2-dev libasound2-plugins alsa-utils
     g++-mingw-w64-i686 mingw-w64-i686-dev g++-mingw-w64-x86-64 mingw-w64-x86-64-dev
     binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
     wine wine64 wine32:i386 xvfb xauth x11-utils

@@ -1,5 +1,5 @@
 #!/bin/sh
-# sound-server.sh start|stop|run DIR [NAME]
+# sound-server.sh start|stop|run DIR [NAME] [--probe [CLIENT]]
 # A real, clocked sound device on a machine without a sound card: JACK's dummy driver
 # at 48 kHz with 512-frame periods, reached through ALSA's jack plugin. start writes
 # DIR/.asoundrc (default PCM = the JACK ports behind a plug) and prints the variables
@@ -8,10 +8,23 @@
 # is private: programs reach it only with the JACK_DEFAULT_SERVER that start prints, so
 # test runs side by side neither share nor stop each other's server. run writes the
 # configuration and becomes the server itself (for a caller that kills and reaps it).
+# --probe: the default PCM is the ports of a JACK client CLIENT (default probe) instead
+# of the sound card's: CLIENT:out is the microphone and CLIENT:in the speaker, so that a
+# program such as bench/ear_probe hears a call from outside the engine. That client must
+# be running before a stream opens: the plugin connects the ports at open time.
 set -eu
 cmd="$1"
 dir="$(mkdir -p "$2" && cd "$2" && pwd)"
-name="${3:-default}"
+name="default"
+probe=""
+shift 2
+if [ $# -gt 0 ] && [ "$1" != "--probe" ]; then
+    name="$1"
+    shift
+fi
+if [ $# -gt 0 ] && [ "$1" = "--probe" ]; then
+    probe="${2:-probe}"
+fi
 export JACK_DEFAULT_SERVER="$name"
 
 stop() {
@@ -30,6 +43,18 @@ stop() {
 }
 
 configure() {
+    if [ -n "$probe" ]; then
+        cat >"$dir/.asoundrc" <<CONF
+pcm.jackpcm {
+    type jack
+    playback_ports { 0 $probe:in }
+    capture_ports { 0 $probe:out }
+}
+pcm.!default { type plug slave.pcm "jackpcm" }
+CONF
+        export JACK_NO_AUDIO_RESERVATION=1
+        return
+    fi
     cat >"$dir/.asoundrc" <<'CONF'
 pcm.jackpcm {
     type jack
@@ -91,7 +116,7 @@ run)
     exec jackd --no-realtime -n "$name" -d dummy -r 48000 -p 512 -C 2 -P 2 >"$dir/jackd.log" 2>&1
     ;;
 *)
-    echo "usage: sound-server.sh start|stop|run DIR [NAME]" >&2
+    echo "usage: sound-server.sh start|stop|run DIR [NAME] [--probe [CLIENT]]" >&2
     exit 2
     ;;
 esac

@@ -157,7 +157,7 @@ TEST_F(CallStreamTest, DeviceSwitchDuringACallReopensAndReportsAMissingDevice) {
 TEST_F(CallStreamTest, CallbackWritesSilenceUntilTheCallIsConnected) {
     ASSERT_EQ(streams.open(nullptr, nullptr), Result::ok);
     float input[512];
-    float output[512];
+    float output[2 * 512];  // the default output is a stereo WASAPI device
     std::fill(std::begin(input), std::end(input), 0.5f);
     std::fill(std::begin(output), std::end(output), 7.0f);
     EXPECT_EQ(pa.callback(input, output, 512, nullptr, 0, pa.userData), paContinue);
@@ -165,6 +165,45 @@ TEST_F(CallStreamTest, CallbackWritesSilenceUntilTheCallIsConnected) {
         ASSERT_EQ(sample, 0.0f);
     }
     streams.close();
+}
+
+// A stand-in for the session library's audioIO that plays a ramp, so that where the
+// voice lands in the device buffer can be seen.
+int rampAudioIO(QelClient*, const float* const*, int, float, float* const* out, int outputs, float) {
+    for (int c = 0; c < outputs; ++c) {
+        for (int i = 0; i < 512; ++i) {
+            out[c][i] = static_cast<float>(i + 1) / 1024;
+        }
+    }
+    return 1;
+}
+
+TEST_F(CallStreamTest, VoiceGoesToBothChannelsOfAStereoWasapiDevice) {
+    SessionApi ramp{};
+    ramp.audioIO = &rampAudioIO;
+    ramp.audioSetup = [](QelClient*, int, int, int) { return 1; };
+    streams.setSession(&ramp, nullptr);
+    controls.callInProgress = true;
+    // A stereo device gets a stereo stream, the voice in both channels of every frame.
+    ASSERT_EQ(streams.open(nullptr, nullptr), Result::ok);
+    float input[512] = {};
+    float output[2 * 512];
+    std::fill(std::begin(output), std::end(output), 7.0f);
+    EXPECT_EQ(pa.callback(input, output, 512, nullptr, 0, pa.userData), paContinue);
+    for (int i = 0; i < 512; ++i) {
+        ASSERT_EQ(output[2 * i], static_cast<float>(i + 1) / 1024) << i;
+        ASSERT_EQ(output[2 * i + 1], output[2 * i]) << i;
+    }
+    streams.close();
+    // A mono device keeps its one channel, written in place.
+    ASSERT_EQ(streams.open(nullptr, "Headset"), Result::ok);
+    float mono[512 + 1];
+    mono[512] = 7.0f;
+    EXPECT_EQ(pa.callback(input, mono, 512, nullptr, 0, pa.userData), paContinue);
+    EXPECT_EQ(mono[511], 512.0f / 1024);
+    EXPECT_EQ(mono[512], 7.0f);
+    streams.close();
+    EXPECT_EQ(pa.openedOutputChannels, (std::vector<int>{2, 1}));
 }
 
 // The real session library behind the stream: what the audio callback and the stream's
@@ -229,7 +268,7 @@ TEST_F(CallStreamSessionTest, LoopbackModeWritesSilenceAndLeavesTheSessionAlone)
     controls.callInProgress = true;
     controls.loopbackMode = true;
     float input[512];
-    float output[512];
+    float output[2 * 512];  // the default output is a stereo WASAPI device
     std::fill(std::begin(input), std::end(input), 0.5f);
     std::fill(std::begin(output), std::end(output), 7.0f);
     EXPECT_EQ(pa.callback(input, output, 512, nullptr, 0, pa.userData), paContinue);

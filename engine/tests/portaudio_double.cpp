@@ -103,6 +103,7 @@ PaError openStream(PaStream** stream, const PaStreamParameters* in, const PaStre
     g_double->finishedCallback = nullptr;
     g_double->finished = false;
     g_double->openedDevices.push_back(out ? out->device : -1);
+    g_double->openedOutputChannels.push_back(out ? out->channelCount : 0);
     g_double->callback = callback;
     g_double->userData = userData;
     g_streamInfo = {1, 0.02, 0.03, rate};

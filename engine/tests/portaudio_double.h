@@ -40,6 +40,7 @@ struct PortAudioDouble {
     std::vector<bool> openedExclusive;
     std::vector<int> formatQueries;  // rates asked of Pa_IsFormatSupported, in order
     std::vector<int> openedDevices;  // output device of every opening
+    std::vector<int> openedOutputChannels;
     PaStreamCallback* callback = nullptr;
     PaStreamFinishedCallback* finishedCallback = nullptr;
     void* userData = nullptr;

@@ -69,6 +69,9 @@ TallixDll& tallix() {
         TALLIX_RESOLVE(tcpPacketReceived, "tcpPacketReceived");
         TALLIX_RESOLVE(tcpReadError, "tcpReadError");
         TALLIX_RESOLVE(getNextLogEntry, "getNextLogEntry");
+        TALLIX_RESOLVE(setAecEnabled, "setAecEnabled");
+        TALLIX_RESOLVE(setAgcEnabled, "setAgcEnabled");
+        TALLIX_RESOLVE(setNoiseSuppressionEnabled, "setNoiseSuppressionEnabled");
         if (dll.onLoad != nullptr) {
             testJvm().env();  // the loading thread is a Java thread
             dll.onLoadResult = dll.onLoad(testJvm().vm(), nullptr);

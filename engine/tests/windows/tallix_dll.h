@@ -40,6 +40,9 @@ struct TallixDll {
     void(JNICALL* tcpPacketReceived)(JNIEnv*, jobject, jbyteArray, jint) = nullptr;
     void(JNICALL* tcpReadError)(JNIEnv*, jobject) = nullptr;
     jobject(JNICALL* getNextLogEntry)(JNIEnv*, jobject) = nullptr;
+    void(JNICALL* setAecEnabled)(JNIEnv*, jobject, jboolean) = nullptr;
+    void(JNICALL* setAgcEnabled)(JNIEnv*, jobject, jboolean) = nullptr;
+    void(JNICALL* setNoiseSuppressionEnabled)(JNIEnv*, jobject, jboolean) = nullptr;
 
     bool complete() const;
 };
