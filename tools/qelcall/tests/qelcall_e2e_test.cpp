@@ -404,9 +404,10 @@ TEST_F(QelcallTest, ClickLatencyThroughEcho) {
     std::sscanf(staged.out.c_str() + total, "click to click %lf", &clickToClick);
     double heardMs = -1;
     std::sscanf(staged.out.c_str() + staged.out.find("mouth-to-ear:"), "mouth-to-ear: %lf", &heardMs);
-    // Clicks a whole second apart meet the same frame and buffer phases; only the
-    // threads' wake-ups differ between them.
-    EXPECT_NEAR(clickToClick, heardMs, 5.0) << staged.out;
+    // The heard figure is the first click's, the staged one the median click's. They
+    // meet the same frame and buffer phases, unless the jitter buffer took a frame of
+    // delay on or off between them (a loaded machine makes it do so).
+    EXPECT_NEAR(clickToClick, heardMs, 25.0) << staged.out;
 }
 
 // Two callers in one conference, each with its own tone in the microphone: each hears
@@ -472,6 +473,34 @@ TEST_F(QelcallTest, EchoCallHoldsThroughLossAndJitter) {
     ASSERT_EQ(std::sscanf(r.out.c_str() + r.out.rfind('[', endedAt), "[%lf s]", &endedS), 1);
     EXPECT_GE(endedS - connectedS, 4.0) << "the call ended early:\n" << r.out;
     expectHeardEcho(path("heard.wav"), 4, r.out);
+    // A lost frame is concealed: what the call plays has no hole of digital silence
+    // inside a tone burst (the pauses between bursts are 200 ms long, holes far less).
+    {
+        std::string error;
+        const auto heard = qelcall::readWav(path("heard.wav"), error);
+        ASSERT_TRUE(heard) << error;
+        const std::vector<float>& h = heard->samples;
+        const size_t edge = 240;  // 5 ms of sound wanted on each side
+        int holes = 0;
+        for (size_t i = edge; i + edge < h.size();) {
+            if (h[i] != 0.0f) {
+                ++i;
+                continue;
+            }
+            size_t end = i;
+            while (end < h.size() && h[end] == 0.0f) {
+                ++end;
+            }
+            const size_t length = end - i;
+            if (length >= 48 && length < 4800 && end + edge < h.size() &&
+                rms(std::vector<float>(h.begin() + static_cast<long>(i - edge), h.begin() + static_cast<long>(i))) > 0.01 &&
+                rms(std::vector<float>(h.begin() + static_cast<long>(end), h.begin() + static_cast<long>(end + edge))) > 0.01) {
+                ++holes;
+            }
+            i = end;
+        }
+        EXPECT_EQ(holes, 0) << "stretches of digital silence inside the heard tone";
+    }
 
     // Every 50 received voice packets the library logs how many it received and sent
     // since the last such line; the echo returns what was sent, less the losses.
