@@ -681,8 +681,6 @@ def main(argv):
     if args.log and (args.mic or args.heard):
         parser.error("--mic and --heard go with a stats file, not with --log")
 
-    import matplotlib
-    matplotlib.use("Agg")
     if args.stats:
         records = read_stats(args.stats)
         call = call_from_stats(records, args.mic, args.heard)
@@ -691,6 +689,8 @@ def main(argv):
         entries, wall = read_engine_log(args.log)
         call = call_from_log(entries, wall, args.log)
         source = os.path.basename(args.log)
+    import matplotlib
+    matplotlib.use("Agg")  # pictures to files only: no display needed
     text = page(call, source)
     try:
         with open(args.output, "w", encoding="utf-8") as f:
