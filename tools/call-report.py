@@ -399,9 +399,20 @@ def png(fig):
     import matplotlib.pyplot as plt
     buffer = io.BytesIO()
     fig.tight_layout()
+    # The same plot width on every picture, so that their time axes line up down the page.
+    fig.subplots_adjust(left=0.08, right=0.97)
     fig.savefig(buffer, format="png")
     plt.close(fig)
     return base64.b64encode(buffer.getvalue()).decode("ascii")
+
+
+def bar_slots(ends):
+    """For intervals ending at `ends` (the first starting at 0): two bars side by side
+    within each interval, their centres and their width."""
+    starts = [0.0] + list(ends[:-1])
+    widths = [0.4 * (b - a) for a, b in zip(starts, ends)]
+    centres = [(a + b) / 2 for a, b in zip(starts, ends)]
+    return [c - w / 2 for c, w in zip(centres, widths)], [c + w / 2 for c, w in zip(centres, widths)], widths
 
 
 KIND_COLOURS = {"ok": "#2b7a2b", "warn": "#c77700", "bad": "#c0392b"}
@@ -421,13 +432,15 @@ def timeline_png(call):
     for i, (t, name, kind) in enumerate(sorted(call.events)):
         y = 1 + i
         ax.plot([t], [y], "o", color=KIND_COLOURS[kind])
-        ax.annotate(f"{name}  ({t:.3f} s)", (t, y), xytext=(6, -4), textcoords="offset points", fontsize=8)
-    ax.set_ylim(0, len(call.events) + 1.5)
+        late = t > 0.6 * call.xmax  # labels of the later events to the left of their mark
+        ax.annotate(f"{name}  ({t:.3f} s)", (t, y), xytext=(-6 if late else 6, -4), textcoords="offset points",
+                    fontsize=8, ha="right" if late else "left")
+    ax.set_ylim(0, len(call.events) + 2.5)
     ax.set_yticks([])
-    ax.set_xlim(0, call.xmax * 1.15)
+    ax.set_xlim(0, call.xmax)
     ax.set_xlabel("seconds")
     if seen:
-        ax.legend(loc="lower right", fontsize=8, ncol=len(seen))
+        ax.legend(loc="upper center", fontsize=8, ncol=len(seen))
     ax.set_title("Events of the call")
     return png(fig)
 
@@ -452,16 +465,15 @@ def packets_png(call):
     ax.set_title("Voice packets per second, both ways" + (", losses marked" if losses or p.get("server_loss") else ""))
     if losses:
         bars = axes[1]
-        width = 0.35
-        bars.bar([x - width / 2 for x in p["t"]], p["lost"], width=width, color="#d62728",
-                 label=f"lost (total {call.lost_total})")
-        bars.bar([x + width / 2 for x in p["t"]], p["late"], width=width, color="#ff9f1c",
-                 label=f"late (total {call.late_total})")
-        for x, n in zip(p["t"], p["lost"]):
+        left, right, width = bar_slots(p["t"])
+        bars.bar(left, p["lost"], width=width, color="#d62728", label=f"lost (total {call.lost_total})")
+        bars.bar(right, p["late"], width=width, color="#ff9f1c", label=f"late (total {call.late_total})")
+        starts = [0.0] + list(p["t"][:-1])
+        for x, a, b, n in zip(left, starts, p["t"], p["lost"]):
             if n > 0:
-                bars.annotate(str(n), (x - width / 2, n), xytext=(0, 2), textcoords="offset points",
+                bars.annotate(str(n), (x, n), xytext=(0, 2), textcoords="offset points",
                               ha="center", fontsize=7, color="#d62728")
-                ax.axvspan(x - 1, x, color="#d62728", alpha=0.06, lw=0)
+                ax.axvspan(a, b, color="#d62728", alpha=0.06, lw=0)
         bars.set_ylim(0, max(p["lost"] + p["late"] + [3]) * 1.3)
         bars.set_ylabel("packets")
         bars.grid(True, alpha=0.3)
@@ -488,11 +500,9 @@ def jb_png(call):
 def jitter_png(call):
     j = call.jitter
     fig, ax = figure(2.4)
-    width = 0.35
-    ax.bar([x - width / 2 for x in j["t"]], j["underruns"], width=width, color="#e31a1c",
-           label=f"underruns (total {sum(j['underruns'])})")
-    ax.bar([x + width / 2 for x in j["t"]], j["insertions"], width=width, color="#1f78b4",
-           label=f"insertions (total {sum(j['insertions'])})")
+    left, right, width = bar_slots(j["t"])
+    ax.bar(left, j["underruns"], width=width, color="#e31a1c", label=f"underruns (total {sum(j['underruns'])})")
+    ax.bar(right, j["insertions"], width=width, color="#1f78b4", label=f"insertions (total {sum(j['insertions'])})")
     ax.set_xlim(0, call.xmax)
     ax.set_ylim(bottom=0, top=max(j["underruns"] + j["insertions"] + [3]) * 1.2)
     ax.set_xlabel("seconds")
@@ -574,8 +584,11 @@ def audio_png(call):
         wave_ax.set_title(f"{label}: waveform")
         wave_ax.grid(True, alpha=0.3)
         if len(samples) >= 512:
-            with np.errstate(divide="ignore"):  # digital silence is minus infinity dB
-                spec_ax.specgram(samples, NFFT=512, Fs=rate, noverlap=256, xextent=(start, start + len(samples) / rate),
+            # Noise far below the colour scale, so that digital silence draws as the
+            # quietest colour rather than as holes of minus infinity.
+            floor = np.random.default_rng(1).normal(0, 1e-9, len(samples))
+            with np.errstate(divide="ignore"):
+                spec_ax.specgram(samples + floor, NFFT=512, Fs=rate, noverlap=256, xextent=(start, start + len(samples) / rate),
                                  cmap="magma", vmin=-140, vmax=-20)
         spec_ax.set_ylim(0, min(rate / 2, 8000))
         spec_ax.set_ylabel("Hz")
