@@ -8,7 +8,7 @@
 namespace qelcall {
 
 class CallObserver {
-public:
+  public:
     virtual ~CallObserver() = default;
 
     // Call thread. `code` is a poll event (E_QELEV_*; the packet events are reported

@@ -16,13 +16,20 @@ using json = nlohmann::ordered_json;
 
 const char* eventText(int code) {
     switch (code) {
-    case 1: return "server UDP address";
-    case 2: return "transport UDP";
-    case 3: return "transport TCP";
-    case 4: return "connected";
-    case 5: return "error";
-    case 8: return "disconnected";
-    default: return nullptr;
+        case 1:
+            return "server UDP address";
+        case 2:
+            return "transport UDP";
+        case 3:
+            return "transport TCP";
+        case 4:
+            return "connected";
+        case 5:
+            return "error";
+        case 8:
+            return "disconnected";
+        default:
+            return nullptr;
     }
 }
 
@@ -140,7 +147,8 @@ void StatsRecorder::begin(const StatsCallInfo& info) {
 void StatsRecorder::everySecond() {
     std::unique_lock<std::mutex> guard(m_stopLock);
     for (int second = 1;; ++second) {
-        if (m_wake.wait_until(guard, m_start + std::chrono::seconds(second), [this] { return m_stop; })) {
+        if (m_wake.wait_until(guard, m_start + std::chrono::seconds(second),
+                              [this] { return m_stop; })) {
             return;
         }
         write(record("second"));
@@ -165,14 +173,16 @@ bool StatsRecorder::finish(const CallStatistics& stats, const StatsEndInfo& end)
     last["connected"] = stats.connected;
     last["connect_ms"] = stats.connected ? json(stats.connectMs) : json(nullptr);
     last["udp_send_failures"] = stats.udpSendFailures;
-    last["audio_seconds"] = rounded(static_cast<double>(stats.audioBuffers) * kDeviceFrames / kDeviceRate, 3);
+    last["audio_seconds"] =
+        rounded(static_cast<double>(stats.audioBuffers) * kDeviceFrames / kDeviceRate, 3);
     last["late_wakeups"] = stats.audioLate;
     last["cpu_ms"] = rounded(end.cpuMs, 1);
     last["mic_rms_dbfs"] = rounded(LevelMeter::dbfs(end.micRms), 2);
     last["heard_rms_dbfs"] = rounded(LevelMeter::dbfs(end.heardRms), 2);
     if (m_latency) {
         json latency = stagesJson(stats);
-        latency["mouth_to_ear_ms"] = end.mouthToEarMs >= 0 ? json(rounded(end.mouthToEarMs, 2)) : json(nullptr);
+        latency["mouth_to_ear_ms"] =
+            end.mouthToEarMs >= 0 ? json(rounded(end.mouthToEarMs, 2)) : json(nullptr);
         last["latency"] = latency;
     }
     write(last);
@@ -192,7 +202,8 @@ nlohmann::ordered_json StatsRecorder::record(const char* type) {
     const Level playback = m_playback.take();
     std::lock_guard<std::mutex> guard(m_lock);
     const double interval = std::chrono::duration<double>(now - m_lastRecord).count();
-    const double cpuPercent = interval > 0 ? static_cast<double>(cpu - m_cpuAtLast) / 1e4 / interval : 0.0;
+    const double cpuPercent =
+        interval > 0 ? static_cast<double>(cpu - m_cpuAtLast) / 1e4 / interval : 0.0;
     m_lastRecord = now;
     m_cpuAtLast = cpu;
     json r = {

@@ -25,14 +25,14 @@ struct StatsCallInfo {
 };
 
 struct StatsEndInfo {
-    std::string failure;        // empty: the call ended as asked
-    double cpuMs = 0;           // the process's CPU over the call
+    std::string failure;  // empty: the call ended as asked
+    double cpuMs = 0;     // the process's CPU over the call
     double micRms = 0, heardRms = 0;
-    double mouthToEarMs = -1;   // with --latency; -1: no click found
+    double mouthToEarMs = -1;  // with --latency; -1: no click found
 };
 
 class StatsRecorder final : public CallObserver {
-public:
+  public:
     StatsRecorder() = default;
     ~StatsRecorder() override;
     StatsRecorder(const StatsRecorder&) = delete;
@@ -53,7 +53,7 @@ public:
     void logLine(int level, const char* text) override;
     void audio(const float* in, const float* out, int frames) noexcept override;
 
-private:
+  private:
     using Clock = std::chrono::steady_clock;
     void everySecond();
     void noteEvent(const char* name);

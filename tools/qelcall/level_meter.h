@@ -18,7 +18,7 @@ struct Level {
 };
 
 class LevelMeter {
-public:
+  public:
     // Silence reads as this, so that a record never holds minus infinity.
     static constexpr double kFloorDbfs = -120.0;
 
@@ -43,9 +43,11 @@ public:
     Level take() noexcept {
         Level level;
         level.samples = m_samples.exchange(0, std::memory_order_acquire);
-        const double sum = static_cast<double>(m_sumSquares.exchange(0, std::memory_order_relaxed)) / kScale;
+        const double sum =
+            static_cast<double>(m_sumSquares.exchange(0, std::memory_order_relaxed)) / kScale;
         const float peak = fromBits(m_peakBits.exchange(0, std::memory_order_relaxed));
-        const double rms = level.samples == 0 ? 0 : std::sqrt(sum / static_cast<double>(level.samples));
+        const double rms =
+            level.samples == 0 ? 0 : std::sqrt(sum / static_cast<double>(level.samples));
         level.rmsDbfs = dbfs(rms);
         level.peakDbfs = dbfs(peak);
         return level;
@@ -55,7 +57,7 @@ public:
         return amplitude > 0 ? std::max(kFloorDbfs, 20 * std::log10(amplitude)) : kFloorDbfs;
     }
 
-private:
+  private:
     static constexpr double kScale = 4294967296.0;
     static uint32_t toBits(float f) noexcept {
         uint32_t bits;

@@ -34,8 +34,8 @@ void VoiceLog::line(const char* text) {
     const char* m = message(text);
     int depth = 0, rx = 0, tx = 0;
     float rate = 0, network = 0, audio = 0, total = 0;
-    if (std::sscanf(m, "jb=%d, rx=%d tx=%d @%fHz, nl=%f%% al=%f%% tl=%f%%", &depth, &rx, &tx, &rate, &network,
-                    &audio, &total) == 7) {
+    if (std::sscanf(m, "jb=%d, rx=%d tx=%d @%fHz, nl=%f%% al=%f%% tl=%f%%", &depth, &rx, &tx, &rate,
+                    &network, &audio, &total) == 7) {
         m_depth = depth;
         m_networkLoad = network;
         m_audioLoad = audio;
@@ -63,7 +63,8 @@ void VoiceLog::line(const char* text) {
     }
     if (std::sscanf(m, "JitterBuffer error %d", &count) == 1) {
         ++m_errors;
-    } else if (std::sscanf(m, "Server 5 sec network report: %d packets lost", &count) == 1 && count > 0) {
+    } else if (std::sscanf(m, "Server 5 sec network report: %d packets lost", &count) == 1 &&
+               count > 0) {
         m_serverLost += static_cast<uint64_t>(count);
     }
 }

@@ -9,7 +9,7 @@
 namespace qelcall {
 
 class VoiceLog {
-public:
+  public:
     // One walked log line, "SSSS.mmm message" or the bare message.
     void line(const char* text);
 
@@ -30,7 +30,7 @@ public:
     // The server's reports of our voice packets it missed, summed (one each 5 s).
     uint64_t serverLost() const noexcept { return m_serverLost; }
 
-private:
+  private:
     int m_depth = -1;
     double m_networkLoad = 0, m_audioLoad = 0;
     uint64_t m_statisticsLines = 0;

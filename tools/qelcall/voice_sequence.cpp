@@ -9,13 +9,15 @@ constexpr uint32_t kMagic = 0x57721566;
 constexpr uint8_t kVoiceType = 7;
 
 uint32_t le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
 }  // namespace
 
-void VoiceSequence::datagram(const uint8_t* bytes, size_t n) { walk(bytes, n); }
+void VoiceSequence::datagram(const uint8_t* bytes, size_t n) {
+    walk(bytes, n);
+}
 
 void VoiceSequence::stream(const uint8_t* bytes, size_t n) {
     if (m_pending.empty()) {

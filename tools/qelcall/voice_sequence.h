@@ -11,7 +11,7 @@
 namespace qelcall {
 
 class VoiceSequence {
-public:
+  public:
     // A forward jump beyond this is the sender numbering afresh, not a minute of loss.
     static constexpr uint32_t kMaxGap = 3000;
 
@@ -26,7 +26,7 @@ public:
     uint64_t late() const noexcept { return m_late; }
     uint64_t duplicates() const noexcept { return m_duplicates; }
 
-private:
+  private:
     // Walks whole packets from the front of `bytes`; returns how many bytes it used.
     size_t walk(const uint8_t* bytes, size_t n);
     void voice(uint32_t sequence);

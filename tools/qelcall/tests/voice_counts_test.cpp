@@ -115,7 +115,8 @@ TEST(VoiceSequence, IgnoresWhatIsNotAWholeVoicePacket) {
 TEST(VoiceLog, FoldedRunsCountEveryOccurrenceOnce) {
     VoiceLog log;
     log.line("0001.000 Network underrun");
-    log.line("0002.100 Repeated 5 times: Network underrun");  // the first of the five was the line above
+    log.line(
+        "0002.100 Repeated 5 times: Network underrun");  // the first of the five was the line above
     log.line("0002.100 Network underrun");
     log.line("0002.200 Jitter buffer packet inserted");
     log.line("0003.300 Repeated 3 times: Jitter buffer packet inserted");
@@ -146,7 +147,8 @@ TEST(LevelMeter, GivesRmsAndPeakOfEachIntervalInDbfs) {
     LevelMeter meter;
     std::vector<float> sine(4800);
     for (size_t i = 0; i < sine.size(); ++i) {
-        sine[i] = 0.5f * static_cast<float>(std::sin(2 * M_PI * 1000.0 * static_cast<double>(i) / 48000.0));
+        sine[i] = 0.5f * static_cast<float>(
+                             std::sin(2 * M_PI * 1000.0 * static_cast<double>(i) / 48000.0));
     }
     meter.add(sine.data(), 2400);
     meter.add(sine.data() + 2400, 2400);
