@@ -153,6 +153,7 @@ class Call:
         self.packets_note = ""
         self.jb = None           # (t, depth)
         self.jitter = None       # dict t, underruns, insertions (per interval)
+        self.jitter_note = ""
         self.levels = None       # dict t, capture_rms, capture_peak, playback_rms, playback_peak
         self.loads = None        # dict t, network, audio, cpu
         self.latency = None      # the end record's latency object
@@ -360,6 +361,17 @@ def call_from_log(entries, wall, path):
         for at, count in rows:
             per_second[key][min(bins - 1, max(0, int(at)))] += count
     call.jitter = per_second
+    call.jitter_note = ("The log folds a run of these into one line a second: the run's count lands at the time "
+                        "of its summary line.")
+    # The states between the events that change them.
+    marks = {name: at for at, name, _ in sorted(call.events, reverse=True)}
+    connected = marks.get("connected")
+    hang_up = marks.get("hang up", marks.get("disconnected"))
+    if connected is not None:
+        call.states.append((0.0, connected, "connecting"))
+        call.states.append((connected, hang_up if hang_up is not None else call.end, "connected"))
+        if hang_up is not None:
+            call.states.append((hang_up, marks.get("call thread ended", call.end), "hanging up"))
     total_under = sum(c for _, c in underruns)
     total_ins = sum(c for _, c in insertions)
     total_server_loss = sum(c for _, c in server_loss)
@@ -549,7 +561,7 @@ def latency_png(latency):
     if not stages or not clicks:
         return None
     rows = np.array(clicks, dtype=float)
-    fig, ax = figure(1.2 + 0.22 * (len(rows) + 1))
+    fig, ax = figure(1.8 + 0.22 * (len(rows) + 1))
     colours = ["#8dd3c7", "#ffffb3", "#bebada", "#fb8072", "#80b1d3", "#fdb462", "#b3de69", "#fccde5"]
     labels = ["median"] + [f"click {i + 1}" for i in range(len(rows))]
     data = np.vstack([np.array(latency.get("median_ms", np.median(rows, axis=0)), dtype=float), rows])
@@ -559,7 +571,7 @@ def latency_png(latency):
         left += data[:, s]
     ax.invert_yaxis()
     ax.set_xlabel("milliseconds")
-    ax.legend(fontsize=7, ncol=4, loc="lower right")
+    ax.legend(fontsize=7, ncol=8, loc="upper center", bbox_to_anchor=(0.5, -0.22 - 0.5 / (len(rows) + 2)))
     ax.set_title("Mouth to ear by stage")
     return png(fig)
 
@@ -638,7 +650,7 @@ def page(call, source):
     if call.jb and call.jb[0]:
         section("jitter-buffer", "Jitter buffer", jb_png(call))
     if call.jitter:
-        section("underruns", "Underruns and insertions", jitter_png(call))
+        section("underruns", "Underruns and insertions", jitter_png(call), call.jitter_note)
     if call.levels:
         section("levels", "Levels", levels_png(call))
     if call.loads:
@@ -647,7 +659,9 @@ def page(call, source):
         lat = call.latency
         if lat.get("stage_probe"):
             section("latency", "Latency stages", latency_png(lat),
-                    f"Median of {len(lat.get('clicks', []))} clicks; total {lat.get('median_total_ms', 0):.1f} ms.")
+                    f"Each click's time in each stage, and the median of each stage over the "
+                    f"{len(lat.get('clicks', []))} clicks (the median of their totals: "
+                    f"{lat.get('median_total_ms', 0):.1f} ms).")
         else:
             call.notes.append("The call timed mouth to ear but not its stages (the session library had no stage "
                               "probe).")

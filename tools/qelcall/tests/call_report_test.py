@@ -28,13 +28,19 @@ def check(condition, what):
     return condition
 
 
+# Bursts of tone, each opened by a click that the latency timing follows; spaced
+# irregularly, as the echo canceller could take a strictly periodic sound for its echo.
+BURSTS = (0.1, 0.47, 0.95, 1.31, 1.82, 2.2)
+
+
 def write_mic(path, seconds=2.5, rate=48000):
-    """Bursts of tone with gaps, so that the heard side has something to carry."""
     frames = bytearray()
     for i in range(int(seconds * rate)):
         t = i / rate
-        on = (t % 0.5) < 0.3
-        value = 0.3 * math.sin(2 * math.pi * 440 * t) if on else 0.0
+        value = 0.0
+        for start in BURSTS:
+            if start <= t < start + 0.25:
+                value = 0.9 if t - start < 0.002 else 0.3 * math.sin(2 * math.pi * 440 * (t - start))
         frames += struct.pack("<h", int(value * 32767))
     with wave.open(path, "wb") as w:
         w.setnchannels(1)
@@ -61,14 +67,14 @@ class Server:
 class Call:
     """qelcall --stats through its own qel-server, running until finish()."""
 
-    def __init__(self, args, server_args, name, mic, seconds="2.5"):
+    def __init__(self, args, server_args, name, mic, options=(), seconds="2.5"):
         self.name = name
         self.server = Server(args.server, server_args)
         self.stats = os.path.join(args.work, name + ".jsonl")
         self.heard = os.path.join(args.work, name + "-heard.wav")
         self.process = subprocess.Popen(
             [args.qelcall, "--qel", args.qel, "--server", f"127.0.0.1:{self.server.port}", "--in", mic,
-             "--out", self.heard, "--seconds", seconds, "--stats", self.stats],
+             "--out", self.heard, "--seconds", seconds, "--stats", self.stats] + list(options),
             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
 
     def finish(self):
@@ -129,7 +135,7 @@ def refused(args, inputs, what, expect):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
-    for name in ("qelcall", "qel", "server", "report", "log", "work"):
+    for name in ("qelcall", "qel", "probe", "server", "report", "log", "work"):
         parser.add_argument("--" + name, required=True)
     parser.add_argument("--chromium", default="chromium")
     args = parser.parse_args()
@@ -140,10 +146,11 @@ def main():
     mic = os.path.join(args.work, "mic.wav")
     write_mic(mic)
 
-    # A clean call: every packet comes back, in order. And at the same time an impaired
+    # A clean call: every packet comes back, in order; its clicks are timed through the
+    # stages of the path (the benchmarks' build of the library). And at the same time an impaired
     # call: its server drops a tenth of the voice it sends and delays the rest by up to
     # 30 ms, so packets go missing and overtake each other.
-    clean = Call(args, [], "clean", mic)
+    clean = Call(args, [], "clean", mic, ["--latency", "--no-aec", "--qel", args.probe])
     impaired = Call(args, ["--loss", "10", "--jitter", "30", "--seed", "7"], "impaired", mic)
     stats, heard, records = clean.finish()
     end = records[-1]
@@ -153,14 +160,22 @@ def main():
     check(end["voice_received"] > 80 and end["voice_lost"] == 0 and end["voice_late"] == 0,
           f"clean: {end['voice_received']} voice packets back, none lost or late")
     loud = [r for r in records if r["type"] == "second" and r["state"] == "connected"]
-    # Bursts of 0.3 of full scale (-13.5 dBFS RMS) for 0.3 s of every 0.5 s: -15.7 dBFS.
-    check(loud and all(r["capture_rms_dbfs"] is not None and -17 < r["capture_rms_dbfs"] < -13 for r in loud),
+    # Bursts of 0.3 of full scale (-13.5 dBFS RMS), 2 or 3 of 0.25 s a second: -16.5 to -14.7.
+    check(loud and all(r["capture_rms_dbfs"] is not None and -19 < r["capture_rms_dbfs"] < -13 for r in loud),
           "clean: microphone level of the bursts each connected second " +
           str([r["capture_rms_dbfs"] for r in loud]))
     check(any(r["jb_depth"] is not None for r in records), "clean: jitter-buffer depth from the library's log")
+    latency = end.get("latency") or {}
+    clicks = latency.get("clicks", [])
+    check(latency.get("stage_probe") and len(clicks) >= 3 and len(latency.get("stages", [])) == 8 and
+          all(len(c) == 8 and min(c) >= 0 for c in clicks), f"clean: {len(clicks)} clicks timed in 8 stages")
+    m2e = latency.get("mouth_to_ear_ms")
+    check(m2e is not None and 20 < m2e < 400, f"clean: mouth to ear {m2e} ms")
     page = report(args, [stats, "--mic", mic, "--heard", heard], os.path.join(args.work, "clean-report.html"))
-    dom = open_in_browser(args, page, expect_images=7)
+    dom = open_in_browser(args, page, expect_images=8)
     check(summary_cell(dom, "voice packets lost")[0] == "", "clean: its page marks no loss")
+    check('<section id="latency">' in dom and summary_cell(dom, "mouth to ear")[1] == f"{m2e:.1f} ms",
+          "clean: its page draws the stages and gives mouth to ear")
 
     stats, heard, records = impaired.finish()
     end = records[-1]

@@ -144,6 +144,7 @@ TEST(VoiceLog, StatisticsLineGivesDepthAndLoads) {
 }
 
 TEST(LevelMeter, GivesRmsAndPeakOfEachIntervalInDbfs) {
+    constexpr double kPi = 3.14159265358979323846;
     LevelMeter meter;
     std::vector<float> sine(4800);
     for (size_t i = 0; i < sine.size(); ++i) {
