@@ -149,7 +149,7 @@ TEST(LevelMeter, GivesRmsAndPeakOfEachIntervalInDbfs) {
     std::vector<float> sine(4800);
     for (size_t i = 0; i < sine.size(); ++i) {
         sine[i] = 0.5f * static_cast<float>(
-                             std::sin(2 * M_PI * 1000.0 * static_cast<double>(i) / 48000.0));
+                             std::sin(2 * kPi * 1000.0 * static_cast<double>(i) / 48000.0));
     }
     meter.add(sine.data(), 2400);
     meter.add(sine.data() + 2400, 2400);
