@@ -46,7 +46,7 @@ const char kUsage[] =
     "\n"
     "--stats writes one JSON object per line: \"type\" \"start\" when the call starts, \"second\"\n"
     "once a second, \"end\" when it is over (tools/call-report.py draws them). Every record has\n"
-    "  t                    seconds since qelcall started\n"
+    "  t                    seconds since the start record\n"
     "  state                connecting, connected, hanging up, disconnected, ended, failed\n"
     "  transport            udp or tcp once the network detection chose, else null\n"
     "  packets_sent, bytes_sent, packets_received, bytes_received\n"
