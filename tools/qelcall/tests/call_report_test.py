@@ -15,7 +15,6 @@ import shutil
 import struct
 import subprocess
 import sys
-import time
 import wave
 
 failures = []
