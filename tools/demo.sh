@@ -1,9 +1,11 @@
 #!/bin/bash
 # The main job, for a person to watch: builds the native and Windows presets, shows
 # what the Java host would load, and runs the window helpers on a Wine desktop:
-# two coloured windows are opened, listed and captured to build/demo/window.bmp; the
-# Windows voice engine makes a short call under Wine; then a call through the test voice
-# server's echo service, heard audio in build/demo/heard.wav.
+# two coloured windows are opened, listed and captured to build/demo/window.bmp (and
+# window.png beside it); the Windows voice engine makes a short call under Wine; then a
+# call through the test voice server's echo service, heard audio in build/demo/heard.wav
+# and its report with pictures in build/demo/call-report.html; the reference Java host's
+# call is drawn from its log in build/demo/java-call-report.html.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./tools/install-deps.sh
@@ -36,7 +38,9 @@ cleanup() {
 trap cleanup EXIT
 echo "=== Vistrel on a Wine desktop: window list, then a capture of one window"
 "$win_build/wine-run.sh" "$win_build/stage/winlist.exe" --demo build/demo/window.bmp back
-echo "    image written to build/demo/window.bmp"
+/usr/bin/python3 -c 'import sys; from PIL import Image; Image.open(sys.argv[1]).save(sys.argv[2])' \
+    build/demo/window.bmp build/demo/window.png
+echo "    image written to build/demo/window.bmp and build/demo/window.png"
 
 # The Windows voice engine: tallix.dll under Wine, driven through the JNI double as the
 # Java host drives it, lists Wine's WASAPI devices on the sound server and makes a short
@@ -71,8 +75,12 @@ done
 [ -n "$port" ] || { echo "qel-server did not start; see $server_log"; exit 1; }
 echo "    qel-server listening on 127.0.0.1:${port}"
 build/linux/stage/qelcall --server "127.0.0.1:${port}" --service echo --name demo \
-    --in build/demo/speech.wav --out build/demo/heard.wav --seconds 6 | sed 's/^/    /'
+    --in build/demo/speech.wav --out build/demo/heard.wav --seconds 6 \
+    --stats build/demo/call-stats.jsonl | sed 's/^/    /'
 echo "    received audio written to build/demo/heard.wav (server log: $server_log)"
+tools/call-report.py build/demo/call-stats.jsonl --mic build/demo/speech.wav --heard build/demo/heard.wav \
+    -o build/demo/call-report.html | sed 's/^/    /'
+echo "    the call's report (figures each second, pictures): build/demo/call-report.html"
 
 # The same call made by the Windows build: qelcall.exe under Wine loads native\qel.dll
 # beside it, as the engine does, and talks to the same server over loopback.

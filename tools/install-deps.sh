@@ -28,6 +28,7 @@ packages="
     binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
     wine wine64 wine32:i386 xvfb xauth x11-utils
     espeak-ng sox python3 xz-utils dpkg-dev
+    chromium python3-matplotlib python3-numpy python3-pil nlohmann-json3-dev
 "
 
 # Source packages of the voice libraries (tools/voice-deps.sh) come through deb-src.

@@ -167,6 +167,9 @@ void CallRun::drainLog() {
         if (m_options.verbose) {
             std::printf("  qel[%d] %s\n", e->level, e->text);
         }
+        if (m_options.observer != nullptr) {
+            m_options.observer->logLine(e->level, e->text);
+        }
     }
 }
 
@@ -180,6 +183,9 @@ bool CallRun::readTcp() {
         case platform::TcpStream::Status::ok:
             ++m_stats.tcpReceived;
             m_stats.bytesReceived += n;
+            if (m_options.observer != nullptr) {
+                m_options.observer->received(buffer, n, false);
+            }
             m_qel.recvPacket(m_client, buffer, static_cast<int>(n), 0);
             break;
         case platform::TcpStream::Status::wouldBlock:
@@ -202,6 +208,9 @@ void CallRun::readUdp() {
     while (m_udp.receive(buffer, sizeof buffer, n) == platform::UdpSocket::Status::ok) {
         ++m_udpPackets;
         m_udpBytes += n;
+        if (m_options.observer != nullptr) {
+            m_options.observer->received(buffer, n, true);
+        }
         receiveUdp(buffer, n);
     }
 }
@@ -225,6 +234,9 @@ void CallRun::receiveUdp(const uint8_t* bytes, size_t n) {
 
 void CallRun::handle(const PollEvent& event) {
     const bool quiet = event.code == E_QELEV_SEND_UDP || event.code == E_QELEV_SEND_TCP;
+    if (m_options.observer != nullptr && !quiet) {
+        m_options.observer->event(event.code);
+    }
     if (!quiet || m_options.verbose) {
         std::printf("[%7.3f s] event %d %s", elapsed(), event.code, eventName(event.code));
         if (event.code == E_QELEV_SEND_UDP || event.code == E_QELEV_SEND_TCP) {
@@ -275,6 +287,9 @@ void CallRun::handle(const PollEvent& event) {
         if (m_udp.isOpen() && m_udp.send(event.data, static_cast<size_t>(event.length))) {
             ++m_stats.udpSent;
             m_stats.bytesSent += static_cast<uint64_t>(event.length);
+            if (m_options.observer != nullptr) {
+                m_options.observer->sent(event.data, static_cast<size_t>(event.length), true);
+            }
         } else if (++m_stats.udpSendFailures > 250) {
             fail("UDP send error limit reached");
         }
@@ -286,6 +301,9 @@ void CallRun::handle(const PollEvent& event) {
         }
         ++m_stats.tcpSent;
         m_stats.bytesSent += static_cast<uint64_t>(event.length);
+        if (m_options.observer != nullptr) {
+            m_options.observer->sent(event.data, static_cast<size_t>(event.length), false);
+        }
         return;
     case E_QELEV_DISCONNECTED:
         std::printf("\n");
@@ -356,6 +374,9 @@ void CallRun::audioThread() {
         if (m_probe != nullptr) {
             findClick(out.data(), qel::StageProbe::nowUs());
         }
+        if (m_options.observer != nullptr) {
+            m_options.observer->audio(in.data(), out.data(), kDeviceFrames);
+        }
         m_heard.push(out.data(), out.size());
         ++m_stats.audioBuffers;
     }
@@ -366,7 +387,7 @@ std::string CallRun::run(const std::atomic<bool>& stop) {
     if (m_client == nullptr) {
         return "getClient failed";
     }
-    m_qel.loglevel(m_client, m_options.verbose ? 4 : 3);
+    m_qel.loglevel(m_client, m_options.verbose || m_options.observer != nullptr ? 4 : 3);
     m_qel.command(m_client, 1, m_options.name.c_str());
     m_qel.setAudioFlag(m_client, 1, m_options.echoCancellation ? 1 : 0);
     if (m_options.stageTimes && m_library != nullptr) {
@@ -403,6 +424,9 @@ std::string CallRun::run(const std::atomic<bool>& stop) {
             hungUp = true;
             hangUpAt = now;
             m_inCall = false;
+            if (m_options.observer != nullptr) {
+                m_options.observer->hangingUp();
+            }
             if (m_connected) {
                 m_qel.disconnect(m_client);
             } else {

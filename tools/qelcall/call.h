@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/qelcall/call_observer.h"
 #include "tools/qelcall/latency_stages.h"
 #include "tools/qelcall/qel_library.h"
 #include "tools/qelcall/wav_file.h"
@@ -34,6 +35,9 @@ struct CallOptions {
     bool echoCancellation = true;
     // Split each click's delay into its stages (needs the library's stage probe).
     bool stageTimes = false;
+    // Told everything the call does as it happens (qelcall --stats); the library then
+    // logs at level 4, where its jitter-buffer messages are.
+    CallObserver* observer = nullptr;
 };
 
 struct CallStatistics {

@@ -12,6 +12,7 @@
 #include "platform/clock.h"
 #include "platform/dynamic_library.h"
 #include "tools/qelcall/call.h"
+#include "tools/qelcall/call_stats.h"
 #include "tools/qelcall/latency.h"
 #include "tools/qelcall/wav_writer.h"
 
@@ -40,7 +41,42 @@ const char kUsage[] =
     "                      library (--qel build/linux/bench/native/libqel_probe.so) also\n"
     "                      each click's time in the eight stages of the path, the median\n"
     "                      over the clicks (--verbose: every click)\n"
-    "  --verbose           print the library's log and every packet event\n";
+    "  --verbose           print the library's log and every packet event\n"
+    "  --stats FILE        write the call's figures to FILE as JSON lines (below)\n"
+    "\n"
+    "--stats writes one JSON object per line: \"type\" \"start\" when the call starts, \"second\"\n"
+    "once a second, \"end\" when it is over (tools/call-report.py draws them). Every record has\n"
+    "  t                    seconds since the start record\n"
+    "  state                connecting, connected, hanging up, disconnected, ended, failed\n"
+    "  transport            udp or tcp once the network detection chose, else null\n"
+    "  packets_sent, bytes_sent, packets_received, bytes_received\n"
+    "                       so far, both sockets (received: datagrams and TCP reads)\n"
+    "  voice_sent, voice_received\n"
+    "                       voice packets so far (received: every arrival, the server's\n"
+    "                       silent frames before the first echo and repeats included)\n"
+    "  voice_lost           sequence numbers skipped and not arrived since (so far)\n"
+    "  voice_late           voice packets that came after a higher number (so far)\n"
+    "  server_lost          our voice packets the server reported missing (so far)\n"
+    "  jb_depth             packets in the jitter buffer at the library's last statistics\n"
+    "                       line (about one a second), null before the first\n"
+    "  underruns, insertions, concealed_frames\n"
+    "                       the jitter buffer's underruns and insertions so far, as the\n"
+    "                       library's log reports them (a folded run counts when its\n"
+    "                       summary is logged), and the frames the decoder made up\n"
+    "  network_load_pct, audio_load_pct\n"
+    "                       the loads of the library's last statistics line\n"
+    "  capture_rms_dbfs, capture_peak_dbfs, playback_rms_dbfs, playback_peak_dbfs\n"
+    "                       microphone and speaker levels since the last record, dBFS\n"
+    "                       (-120 for silence, null when no audio ran)\n"
+    "  cpu_pct              the process's CPU since the last record, percent of one core\n"
+    "  events               the call's events since the last record, each {t, event}\n"
+    "The start record adds utc, server, service, name, library, device_rate,\n"
+    "device_frames, mic, heard and latency; the end record adds failure (null when the\n"
+    "call ended as asked), connected, connect_ms, udp_send_failures, audio_seconds,\n"
+    "late_wakeups, cpu_ms, mic_rms_dbfs, heard_rms_dbfs and, with --latency, latency:\n"
+    "mouth_to_ear_ms, stage_probe and, with the probe, stages (names), clicks (each\n"
+    "click's ms per stage), median_ms (the stages of the click whose total is the\n"
+    "median) and median_total_ms.\n";
 
 std::string defaultLibraryPath() {
     return platform::besideExecutable("native/" + platform::sharedLibraryFileName("qel"));
@@ -105,7 +141,7 @@ int main(int argc, char** argv) {
     // Events are read as they happen, often through a pipe.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     qelcall::CallOptions options;
-    std::string inPath, outPath, qelPath = defaultLibraryPath(), server;
+    std::string inPath, outPath, qelPath = defaultLibraryPath(), server, statsPath;
     bool measureLatency = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -135,6 +171,8 @@ int main(int argc, char** argv) {
             inPath = v;
         } else if (arg == "--out") {
             outPath = v;
+        } else if (arg == "--stats") {
+            statsPath = v;
         } else if (arg == "--qel") {
             qelPath = v;
         } else if (arg == "--seconds") {
@@ -181,6 +219,17 @@ int main(int argc, char** argv) {
     std::printf("qelcall: %s, calling %s service %s\n", library.api().version(), server.c_str(),
                 options.service.c_str());
 
+    qelcall::StatsRecorder recorder;
+    if (!statsPath.empty()) {
+        if (!recorder.open(statsPath, error)) {
+            std::fprintf(stderr, "qelcall: %s\n", error.c_str());
+            return 1;
+        }
+        options.observer = &recorder;
+        recorder.begin({server, options.service, options.name, library.api().version(), inPath, outPath,
+                        measureLatency});
+    }
+
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
 
@@ -220,6 +269,16 @@ int main(int argc, char** argv) {
             std::printf("  mouth-to-ear:     no click found\n");
         }
         printStages(stats, options.verbose);
+    }
+    if (!statsPath.empty()) {
+        qelcall::StatsEndInfo end{failure, cpuMs, rms(mic.samples), heard.rms(), -1};
+        if (measureLatency) {
+            end.mouthToEarMs = qelcall::clickLatencyMs(mic.samples, heard.kept(), qelcall::kDeviceRate);
+        }
+        if (!recorder.finish(stats, end)) {
+            std::fprintf(stderr, "qelcall: cannot write %s\n", statsPath.c_str());
+            return 1;
+        }
     }
     if (!written) {
         std::fprintf(stderr, "qelcall: cannot write %s\n", outPath.c_str());

@@ -1,0 +1,168 @@
+// What qelcall --stats counts: voice packets by their sequence numbers as they come off
+// the sockets, the jitter buffer's messages as the library's log folds them, and the
+// levels of the audio.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "tools/qelcall/level_meter.h"
+#include "tools/qelcall/voice_log.h"
+#include "tools/qelcall/voice_sequence.h"
+
+namespace {
+
+using qelcall::LevelMeter;
+using qelcall::VoiceLog;
+using qelcall::VoiceSequence;
+
+void putLe(std::vector<uint8_t>& out, uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) {
+        out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+    }
+}
+
+// A session packet: magic, token, length, type, status, reserved, then the body.
+std::vector<uint8_t> packet(uint8_t type, const std::vector<uint8_t>& body) {
+    std::vector<uint8_t> p;
+    putLe(p, 0x57721566, 4);
+    putLe(p, 0x1234, 4);
+    putLe(p, static_cast<uint32_t>(16 + body.size()), 2);
+    p.push_back(type);
+    p.push_back(0);
+    putLe(p, 0, 4);
+    p.insert(p.end(), body.begin(), body.end());
+    return p;
+}
+
+std::vector<uint8_t> voice(uint32_t sequence, size_t frameBytes = 40) {
+    std::vector<uint8_t> body;
+    putLe(body, 0xCAFEF00D, 4);
+    putLe(body, sequence, 4);
+    body.resize(body.size() + frameBytes, 0x5A);
+    return packet(7, body);
+}
+
+TEST(VoiceSequence, CountsGapsAsLostAndTakesLateArrivalsBack) {
+    VoiceSequence s;
+    for (uint32_t n : {10u, 11u, 14u, 12u, 15u, 15u, 20u}) {
+        const auto p = voice(n);
+        s.datagram(p.data(), p.size());
+    }
+    EXPECT_EQ(s.received(), 7u);
+    EXPECT_EQ(s.late(), 1u);        // 12 after 14
+    EXPECT_EQ(s.duplicates(), 1u);  // the second 15
+    EXPECT_EQ(s.lost(), 5u);        // 13, 16-19
+    const auto repeatOfLate = voice(12);
+    s.datagram(repeatOfLate.data(), repeatOfLate.size());
+    EXPECT_EQ(s.duplicates(), 2u);
+    EXPECT_EQ(s.lost(), 5u);
+}
+
+TEST(VoiceSequence, CountsAcrossTheWrapAndRestartsOnAFreshNumbering) {
+    VoiceSequence s;
+    for (uint32_t n : {0xFFFFFFFEu, 0xFFFFFFFFu, 1u, 1'000'000u, 1'000'001u}) {
+        const auto p = voice(n);
+        s.datagram(p.data(), p.size());
+    }
+    EXPECT_EQ(s.received(), 5u);
+    EXPECT_EQ(s.lost(), 1u);  // 0; the jump to a million is a new numbering
+    EXPECT_EQ(s.late(), 0u);
+}
+
+TEST(VoiceSequence, FindsVoiceAmongControlPacketsAndAcrossSplitStreamReads) {
+    std::vector<uint8_t> bytes;
+    const std::vector<uint8_t> control = packet(3, {'n', 'a', 'm', 'e', ':', 'x', '\n'});
+    for (uint32_t n = 0; n < 6; ++n) {
+        const auto v = voice(n == 4 ? 5 : n, 30 + n);
+        bytes.insert(bytes.end(), v.begin(), v.end());
+        bytes.insert(bytes.end(), control.begin(), control.end());
+    }
+    VoiceSequence whole;
+    whole.datagram(bytes.data(), bytes.size());
+    EXPECT_EQ(whole.received(), 6u);
+    EXPECT_EQ(whole.duplicates(), 1u);  // 5 twice
+    EXPECT_EQ(whole.lost(), 1u);        // 4
+
+    // The same bytes cut at every odd place a TCP read can cut them.
+    for (size_t piece : {1u, 3u, 15u, 16u, 17u, 23u, 24u, 100u}) {
+        VoiceSequence cut;
+        for (size_t at = 0; at < bytes.size(); at += piece) {
+            cut.stream(bytes.data() + at, std::min(piece, bytes.size() - at));
+        }
+        EXPECT_EQ(cut.received(), 6u) << "pieces of " << piece;
+        EXPECT_EQ(cut.lost(), 1u) << "pieces of " << piece;
+    }
+}
+
+TEST(VoiceSequence, IgnoresWhatIsNotAWholeVoicePacket) {
+    VoiceSequence s;
+    auto p = voice(1);
+    s.datagram(p.data(), 20);  // cut short
+    auto bad = voice(2);
+    bad[0] ^= 0xFF;  // not the magic
+    s.datagram(bad.data(), bad.size());
+    const auto shortVoice = packet(7, {1, 2, 3});  // no sequence in it
+    s.datagram(shortVoice.data(), shortVoice.size());
+    EXPECT_EQ(s.received(), 0u);
+    // A stream out of step drops what it holds and frames the next read afresh.
+    s.stream(bad.data(), bad.size());
+    s.stream(p.data(), p.size());
+    EXPECT_EQ(s.received(), 1u);
+}
+
+TEST(VoiceLog, FoldedRunsCountEveryOccurrenceOnce) {
+    VoiceLog log;
+    log.line("0001.000 Network underrun");
+    log.line(
+        "0002.100 Repeated 5 times: Network underrun");  // the first of the five was the line above
+    log.line("0002.100 Network underrun");
+    log.line("0002.200 Jitter buffer packet inserted");
+    log.line("0003.300 Repeated 3 times: Jitter buffer packet inserted");
+    log.line("0003.400 JitterBuffer error -1");
+    log.line("0003.500 Repeated 4 times: POLL(): Adjusting m_nexttick by 3");
+    log.line("Network underrun");
+    log.line("0005.000 Server 5 sec network report: 4 packets lost");
+    log.line("0010.000 Server 5 sec network report: 2 packets lost");
+    EXPECT_EQ(log.serverLost(), 6u);
+    EXPECT_EQ(log.underruns(), 7u);
+    EXPECT_EQ(log.insertions(), 3u);
+    EXPECT_EQ(log.errors(), 1u);
+    EXPECT_EQ(log.concealed(), 11u);
+}
+
+TEST(VoiceLog, StatisticsLineGivesDepthAndLoads) {
+    VoiceLog log;
+    EXPECT_EQ(log.depth(), -1);
+    log.line("0001.020 jb=3, rx=50 tx=50 @50.0Hz, nl= 1.5% al= 0.7% tl= 2.2%");
+    log.line("0002.020 jb=x, rx=50 tx=50 @50.0Hz, nl= 1.5% al= 0.7% tl= 2.2%");
+    EXPECT_EQ(log.depth(), 3);
+    EXPECT_DOUBLE_EQ(log.networkLoad(), 1.5);
+    EXPECT_NEAR(log.audioLoad(), 0.7, 1e-6);
+    EXPECT_EQ(log.statisticsLines(), 1u);
+}
+
+TEST(LevelMeter, GivesRmsAndPeakOfEachIntervalInDbfs) {
+    constexpr double kPi = 3.14159265358979323846;
+    LevelMeter meter;
+    std::vector<float> sine(4800);
+    for (size_t i = 0; i < sine.size(); ++i) {
+        sine[i] = 0.5f * static_cast<float>(
+                             std::sin(2 * kPi * 1000.0 * static_cast<double>(i) / 48000.0));
+    }
+    meter.add(sine.data(), 2400);
+    meter.add(sine.data() + 2400, 2400);
+    const qelcall::Level loud = meter.take();
+    EXPECT_EQ(loud.samples, 4800u);
+    EXPECT_NEAR(loud.peakDbfs, -6.02, 0.01);
+    EXPECT_NEAR(loud.rmsDbfs, -9.03, 0.01);
+    const std::vector<float> silence(512, 0.0f);
+    meter.add(silence.data(), 512);
+    const qelcall::Level quiet = meter.take();
+    EXPECT_EQ(quiet.rmsDbfs, LevelMeter::kFloorDbfs);
+    EXPECT_EQ(quiet.peakDbfs, LevelMeter::kFloorDbfs);
+    EXPECT_EQ(meter.take().samples, 0u);
+}
+
+}  // namespace
