@@ -49,13 +49,15 @@ for f in "$probe" "$server" "$linux/stage/qelcall"; do
     [ -x "$f" ] || { echo "ear_probe.sh: $f is not built (cmake --build --preset linux)" >&2; exit 1; }
 done
 work="${keep:-$(mktemp -d /tmp/ear-probe.XXXXXX)}"
+# A JACK server of this run alone: two runs at once must not share the probe.
+jack_name="zephra-ear-probe-$$"
 mkdir -p "$work"
 pids=()
 wine_env=()
 cleanup() {
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
     if [ ${#wine_env[@]} -gt 0 ]; then sh cmake/wine-env.sh stop "${wine_env[@]}" || true; fi
-    tools/sound-server.sh stop "$work/sound" zephra-ear-probe || true
+    tools/sound-server.sh stop "$work/sound" "$jack_name" || true
     [ -n "$keep" ] || rm -rf "$work"
 }
 trap cleanup EXIT
@@ -68,7 +70,7 @@ speech() {  # speech OUT VOICE TEXT
 text="The quick brown fox jumps over the lazy dog while the voice server carries every word \
 there and back again. A call is good when nobody notices it: no gaps, no echo, no delay."
 
-eval "$(tools/sound-server.sh start "$work/sound" zephra-ear-probe --probe)"
+eval "$(tools/sound-server.sh start "$work/sound" "$jack_name" --probe)"
 "$server" ${loss:+--loss "$loss"} --seed 7 >"$work/server.out" 2>"$work/server.log" &
 pids+=($!)
 for _ in $(seq 50); do
