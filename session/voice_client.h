@@ -193,7 +193,10 @@ private:
     bool audioComplete() const noexcept;
     // The messages that the audio thread only counted, written by the poll loop.
     void writeAudioMessages() noexcept;
+    // Ends both recordings: a disconnect ends `recordpost`'s first, the client's
+    // destruction `record`'s first.
     void finishRecordings() noexcept;
+    void finishRecordingsAtDestruction() noexcept;
 
     // First: the retries and sleeps of everything below assume 1-ms sleeps.
     platform::FineSleepScope m_fineSleep;
