@@ -17,6 +17,7 @@
 #include <string>
 
 #include "engine/engine.h"
+#include "engine/stream_watchdog.h"
 #include "engine/tests/eventually.h"
 #include "engine/tests/server_process.h"
 #include "engine/tests/tcp_test_host.h"
@@ -89,20 +90,20 @@ struct AudioIoCount {
 };
 
 // What the engine's callback hands the session both ways: every captured buffer is
-// replaced by a steady tone of this test's own (the sound server's capture is silent),
-// and a played buffer that carries sound is noted with its time.
+// replaced by a steady tone of this test's own, or by silence (the sound server's
+// capture is silent), and a played buffer that carries sound is noted with its time.
 struct EchoProbe {
-    static inline std::atomic<int> calls{0};
+    static inline std::atomic<bool> toneOn{true};
     static inline std::atomic<uint32_t> lastHeardMs{0};
     static inline std::atomic<uint32_t> phase{0};
     static inline decltype(&::audioIO) real = nullptr;
     static int audioIO(QelClient* c, const float* const*, int, float gi, float* const* out, int no,
                        float go) {
-        calls.fetch_add(1);
         float tone[CallStreams::kFramesPerBuffer];
+        const float level = toneOn.load() ? 0.3f : 0.0f;
         uint32_t at = phase.load(std::memory_order_relaxed);
         for (float& sample : tone) {
-            sample = 0.3f * static_cast<float>(std::sin(2 * M_PI * 440.0 * at / 48000.0));
+            sample = level * static_cast<float>(std::sin(2 * M_PI * 440.0 * at / 48000.0));
             at = (at + 1) % 48000;
         }
         phase.store(at, std::memory_order_relaxed);
@@ -118,6 +119,7 @@ struct EchoProbe {
         return result;
     }
     static bool heardSince(uint32_t ms) { return platform::reached(lastHeardMs.load(), ms); }
+    static bool quietFor(uint32_t ms) { return platform::nowMs() - lastHeardMs.load() >= ms; }
 };
 
 // The sound server killed in a call and started again: the call never ends, and its
@@ -149,6 +151,11 @@ TEST(SoundServerFault, SoundServerBackInACallReopensTheStreamAndTheEchoReturns) 
     const uint32_t connected = platform::nowMs();
     ASSERT_TRUE(eventually([&] { return EchoProbe::heardSince(connected); }, 10000))
         << "no echo before the fault";
+    // Silence first, until its echo is back too: whatever the session still holds
+    // when the device goes is silence, and any sound after the device's return is
+    // the tone's new round trip.
+    EchoProbe::toneOn.store(false);
+    ASSERT_TRUE(eventually([] { return EchoProbe::quietFor(500); }, 10000));
 
     sound.kill();
     const uint32_t killed = platform::nowMs();
@@ -159,11 +166,12 @@ TEST(SoundServerFault, SoundServerBackInACallReopensTheStreamAndTheEchoReturns) 
         << engine.streams.health().callbacks;
     std::printf("stream lost %u ms after the kill\n",
                 static_cast<unsigned>(platform::nowMs() - killed));
-    // The device stays away for a while, as an unplugged headset would; the engine
-    // keeps trying meanwhile.
-    platform::sleepMs(1000);
+    // The device stays away for a while, as an unplugged headset would: long enough
+    // for a few attempts to open it to fail.
+    platform::sleepMs(3 * StreamWatchdog::kRetryMs);
     EXPECT_FALSE(engine.streams.callOpen());
     EXPECT_TRUE(engine.call.inProgress());
+    EchoProbe::toneOn.store(true);
 
     // The device is back when its server answers a client; how long the server took
     // to start before that is printed too.
