@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "engine/guarded.h"
+#include "platform/clock.h"
 
 namespace tallix {
 
@@ -187,6 +188,8 @@ void CallEngine::loop(CallHost& host) {
     while (!m_stopRequested.load()) {
         event.code = E_QELEV_NONE;
         event.length = 0;
+        // A lost sound device is noticed and its stream reopened between two polls.
+        m_watchdog.check(platform::nowMs());
         if (host.isTcpConnected()) {
             drainTcp(host);
         }

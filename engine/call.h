@@ -12,6 +12,7 @@
 
 #include "engine/call_host.h"
 #include "engine/call_stream.h"
+#include "engine/stream_watchdog.h"
 #include "engine/tcp_inbox.h"
 #include "platform/datagram_reader.h"
 #include "platform/udp_socket.h"
@@ -104,6 +105,7 @@ class CallEngine {
     uint16_t m_udpPort = 0;
     int m_udpFailures = 0;
     std::vector<uint8_t> m_receiveBuffer;
+    StreamWatchdog m_watchdog{m_streams};
 
     std::mutex m_threadMutex;
     std::condition_variable m_threadDone;

@@ -14,6 +14,7 @@ void CallStreams::setSession(const SessionApi* api, QelClient* client) noexcept 
 int CallStreams::callback(const void* input, void* output, unsigned long frames,
                           const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags, void* self) {
     auto& streams = *static_cast<CallStreams*>(self);
+    streams.m_callbacks.fetch_add(1, std::memory_order_relaxed);
     AudioControls& controls = streams.m_controls;
     const float inputGain = controls.inputMuted.load(std::memory_order_relaxed)
                                 ? 0.0f
@@ -59,6 +60,10 @@ int CallStreams::outputChannelsFor(const PaDeviceInfo& device) const noexcept {
     return host != nullptr && host->type == paWASAPI && device.maxOutputChannels >= 2 ? 2 : 1;
 }
 
+void CallStreams::streamFinished(void* self) {
+    static_cast<CallStreams*>(self)->m_finished.store(true, std::memory_order_relaxed);
+}
+
 int CallStreams::resolve(const char* key, int fallback, const char* direction) {
     const int device = key ? m_registry.lookup(key) : fallback;
     if (device < 0) {
@@ -77,12 +82,23 @@ bool CallStreams::callOpen() const noexcept {
 }
 
 Result CallStreams::open(const char* inputKey, const char* outputKey) {
+    ChosenDevices chosen(inputKey, outputKey);  // allocates before anything opens
     std::lock_guard lock(m_slots.mutex);
     if (const Result result = openLocked(inputKey, outputKey); result != Result::ok) {
         return result;
     }
     announceLocked(false);
-    return startLocked();
+    if (const Result result = startLocked(); result != Result::ok) {
+        return result;
+    }
+    m_chosen = std::move(chosen);
+    runningLocked();
+    return Result::ok;
+}
+
+void CallStreams::runningLocked() noexcept {
+    m_generation.fetch_add(1, std::memory_order_relaxed);
+    m_state.store(CallStreamState::running, std::memory_order_release);
 }
 
 Result CallStreams::openLocked(const char* inputKey, const char* outputKey) {
@@ -139,6 +155,11 @@ Result CallStreams::openLocked(const char* inputKey, const char* outputKey) {
         m_slots.call = nullptr;
         return Result::failed;
     }
+    // A stream that ends by itself (its device failed) says so here; one that goes
+    // silent without a word is caught by the call thread's count of its callbacks, so
+    // a refusal of the signal only loses the quicker of the two.
+    m_finished.store(false, std::memory_order_relaxed);
+    (void)pa().setStreamFinishedCallback(m_slots.call, &CallStreams::streamFinished);
     if (const PaStreamInfo* info = pa().getStreamInfo(m_slots.call)) {
         m_log.log(kInfo, "Audio latency - in: %dms out: %dms",
                   static_cast<int>(info->inputLatency * 1000),
@@ -191,6 +212,7 @@ Result CallStreams::openExclusive(PaStreamParameters& in, PaStreamParameters& ou
 void CallStreams::close() noexcept {
     std::lock_guard lock(m_slots.mutex);
     closeLocked();
+    m_state.store(CallStreamState::closed, std::memory_order_release);
 }
 
 void CallStreams::closeLocked() noexcept {
@@ -216,6 +238,8 @@ ClosedCallStream CallStreams::closeForRescan() noexcept {
     closed.wasOpen = true;
     closed.inputName = m_inputName;
     closed.outputName = m_outputName;
+    m_lostRate = figuresLocked().sampleRate;
+    m_state.store(CallStreamState::restarting, std::memory_order_release);
     const SlotClosing closing = closeSlot(pa(), m_slots.call);
     if (closing.close != paNoError) {
         m_log.log(kWarning, "Error occurred while stopping audio stream: %s",
@@ -227,11 +251,78 @@ ClosedCallStream CallStreams::closeForRescan() noexcept {
 
 Result CallStreams::reopen(const std::string& inputName, const std::string& outputName) {
     std::lock_guard lock(m_slots.mutex);
-    if (const Result result = openLocked(inputName.c_str(), outputName.c_str());
-        result != Result::ok) {
+    Result result = openLocked(inputName.c_str(), outputName.c_str());
+    if (result == Result::ok) {
+        result = startLocked();
+    }
+    if (result == Result::ok) {
+        runningLocked();
+    } else if (m_state.load(std::memory_order_relaxed) == CallStreamState::restarting) {
+        // The device went away under the rescan: the call thread opens the stream
+        // again once it is back (or once a default device can be opened).
+        m_state.store(CallStreamState::lost, std::memory_order_release);
+    }
+    return result;
+}
+
+CallStreamHealth CallStreams::health() const noexcept {
+    return {m_state.load(std::memory_order_acquire), m_generation.load(std::memory_order_relaxed),
+            m_callbacks.load(std::memory_order_relaxed),
+            m_finished.load(std::memory_order_relaxed)};
+}
+
+bool CallStreams::closeLost(uint32_t generation, const char* why) noexcept {
+    std::lock_guard lock(m_slots.mutex);
+    if (m_state.load(std::memory_order_relaxed) != CallStreamState::running ||
+        m_generation.load(std::memory_order_relaxed) != generation || m_slots.call == nullptr) {
+        return false;
+    }
+    m_log.log(kWarning,
+              "Audio stream lost its device (%s) - the call goes on, the stream reopens once a "
+              "device can be opened",
+              why);
+    m_lostRate = figuresLocked().sampleRate;
+    closeLocked();
+    m_state.store(CallStreamState::lost, std::memory_order_release);
+    return true;
+}
+
+Result CallStreams::reopenLost(bool quiet) {
+    std::lock_guard lock(m_slots.mutex);
+    if (m_state.load(std::memory_order_relaxed) != CallStreamState::lost) {
+        return Result::ok;  // closed or reopened by the host meanwhile
+    }
+    if (m_slots.anyOpenLocked()) {
+        return Result::busy;  // a test tone or sound plays; the call stream waits
+    }
+    Result result;
+    {
+        EngineLog::QuietScope quietly(quiet);
+        const char* input = m_chosen.input ? m_chosen.input->c_str() : nullptr;
+        const char* output = m_chosen.output ? m_chosen.output->c_str() : nullptr;
+        result = openLocked(input, output);
+        if (result == Result::deviceNotFound && (input != nullptr || output != nullptr)) {
+            result = openLocked(nullptr, nullptr);  // the chosen devices are gone
+        }
+    }
+    if (result != Result::ok) {
         return result;
     }
-    return startLocked();
+    // Before the stream starts: no audioIO can overlap the announcement.
+    if (figuresLocked().sampleRate != m_lostRate) {
+        announceLocked(true);
+    }
+    {
+        EngineLog::QuietScope quietly(quiet);
+        result = startLocked();
+    }
+    if (result != Result::ok) {
+        return result;
+    }
+    runningLocked();
+    m_log.log(kInfo, "Audio stream reopened after losing its device, on input: [%s] output: [%s]",
+              m_inputName.c_str(), m_outputName.c_str());
+    return Result::ok;
 }
 
 StreamFigures CallStreams::figures() const noexcept {
@@ -276,19 +367,31 @@ void CallStreams::announceLocked(bool rateChanged) noexcept {
 
 Result CallStreams::changeDevices(const char* inputKey, const char* outputKey, bool loopback) {
     m_controls.loopbackMode.store(loopback, std::memory_order_relaxed);
+    ChosenDevices chosen(inputKey, outputKey);
     std::lock_guard lock(m_slots.mutex);
     if (m_slots.call == nullptr) {
+        if (m_state.load(std::memory_order_relaxed) == CallStreamState::lost) {
+            // The user picked other devices while the stream waits for its own: the
+            // call thread opens the new ones.
+            m_chosen = std::move(chosen);
+        }
         return Result::ok;
     }
     const int previousRate = figuresLocked().sampleRate;
     closeLocked();
+    m_state.store(CallStreamState::closed, std::memory_order_release);
     if (const Result result = openLocked(inputKey, outputKey); result != Result::ok) {
         return result;
     }
     if (figuresLocked().sampleRate != previousRate) {
         announceLocked(true);
     }
-    return startLocked();
+    if (const Result result = startLocked(); result != Result::ok) {
+        return result;
+    }
+    m_chosen = std::move(chosen);
+    runningLocked();
+    return Result::ok;
 }
 
 }  // namespace tallix

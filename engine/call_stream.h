@@ -2,6 +2,8 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "engine/device_registry.h"
@@ -32,6 +34,22 @@ struct StreamFigures {
 // What the session library is told as the stream's latency: input plus output latency
 // in device samples (rate x seconds), 0 without an open stream.
 int latencySamples(const StreamFigures& figures) noexcept;
+
+// Where the call stream stands, for the call thread's watchdog (stream_watchdog.h).
+enum class CallStreamState : uint8_t {
+    closed,      // no call stream wanted: no call, or the host closed it
+    running,     // open and started
+    restarting,  // a device rescan closed it and opens it again
+    lost         // its device went away; to be opened again once a device can be
+};
+
+// What the watchdog reads of the call stream without taking a lock.
+struct CallStreamHealth {
+    CallStreamState state = CallStreamState::closed;
+    uint32_t generation = 0;  // counts the openings: a new stream starts a new count
+    uint32_t callbacks = 0;   // audio callbacks of the open stream so far
+    bool finished = false;    // PortAudio said that the stream has ended by itself
+};
 
 // The devices of a call stream that a device rescan closed, by name.
 struct ClosedCallStream {
@@ -79,8 +97,25 @@ class CallStreams {
     // back its library reference; a close failure is logged and does not stop it.
     ClosedCallStream closeForRescan() noexcept;
     // Reopens the call stream on devices found again by name, without telling the
-    // session library: the format it knows is the one it had.
+    // session library: the format it knows is the one it had. A stream that cannot be
+    // reopened is left lost, for the call thread to open again later.
     [[nodiscard]] Result reopen(const std::string& inputName, const std::string& outputName);
+
+    // A lost device. Any thread may read health(); closeLost() and reopenLost() run on
+    // the call thread only, between two polls of the session, because a reopening
+    // may tell the session library the new format (audioSetup must not overlap poll).
+    CallStreamHealth health() const noexcept;
+    // Closes the stream of `generation` if it is still the open one and marks the call
+    // stream lost; `why` goes into the log. False when the stream has been closed or
+    // replaced in the meantime.
+    bool closeLost(uint32_t generation, const char* why) noexcept;
+    // Opens a lost call stream again on the devices the host chose last, or on the
+    // default devices when those are gone; tells the session library the format when
+    // the rate changed. ok once it runs again; busy while another stream holds the
+    // slots; otherwise the failure, and the stream stays lost.
+    // `quiet`: the attempt's own messages are dropped (a retry that fails as the
+    // first did); a reopening and a new format are logged either way.
+    [[nodiscard]] Result reopenLost(bool quiet);
 
   private:
     // Real-time code, on PortAudio's audio thread: no allocation, lock, log, JNI or
@@ -93,6 +128,8 @@ class CallStreams {
     // sound server's one port, 14 dB); a stereo stream, the device's own mix format,
     // carries the voice unchanged on both channels. Other host APIs keep one channel.
     int outputChannelsFor(const PaDeviceInfo& device) const noexcept;
+    // PortAudio's end-of-stream signal, on its audio thread or the closing thread.
+    static void streamFinished(void* self);
 
     const PortAudioApi& pa() const noexcept { return m_registry.portAudio(); }
     int resolve(const char* key, int fallback, const char* direction);
@@ -103,6 +140,18 @@ class CallStreams {
     void closeLocked() noexcept;
     StreamFigures figuresLocked() const noexcept;
     void announceLocked(bool rateChanged) noexcept;
+    // The stream that has just opened and started is the running one.
+    void runningLocked() noexcept;
+
+    // The device keys the host chose for the call (none: the default device).
+    struct ChosenDevices {
+        ChosenDevices() = default;
+        ChosenDevices(const char* inputKey, const char* outputKey)
+            : input(inputKey ? std::optional<std::string>(inputKey) : std::nullopt),
+              output(outputKey ? std::optional<std::string>(outputKey) : std::nullopt) {}
+        std::optional<std::string> input;
+        std::optional<std::string> output;
+    };
 
     StreamSlots& m_slots;
     DeviceRegistry& m_registry;
@@ -116,6 +165,17 @@ class CallStreams {
     // channels the session library's mono buffer goes to both.
     int m_outputChannels = 1;
     float m_monoOutput[kFramesPerBuffer] = {};
+
+    // Lost-device state. Written with the slots' mutex held; the atomics are also read
+    // without it (health()). The callback counts and the finished signal are stores of
+    // the audio thread that publish nothing else: relaxed order.
+    std::atomic<CallStreamState> m_state{CallStreamState::closed};
+    std::atomic<uint32_t> m_generation{0};
+    std::atomic<uint32_t> m_callbacks{0};
+    std::atomic<bool> m_finished{false};
+    // The devices the host chose and the rate of the stream before it was lost.
+    ChosenDevices m_chosen;
+    int m_lostRate = -1;
 };
 
 }  // namespace tallix

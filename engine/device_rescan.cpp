@@ -3,9 +3,13 @@
 namespace tallix {
 
 Result DeviceRescan::rescan(bool restart) {
-    if (m_slots.anyOpen()) {
+    std::unique_lock lock(m_slots.mutex);
+    if (m_slots.anyOpenLocked()) {
+        lock.unlock();
         return restart ? restartStreams() : Result::busy;
     }
+    // With the slots' mutex held: the call thread enumerates too, when it reopens the
+    // stream of a lost device.
     PortAudioReference reference(pa());
     if (const Result result = m_registry.enumerateWith(reference); result != Result::ok) {
         return result;
@@ -44,8 +48,13 @@ Result DeviceRescan::restartStreams() {
         }
         return result;
     };
-    if (const Result result = m_registry.enumerate(); result != Result::ok) {
-        return giveBack(result);
+    Result enumerated;
+    {
+        std::lock_guard lock(m_slots.mutex);
+        enumerated = m_registry.enumerate();
+    }
+    if (enumerated != Result::ok) {
+        return giveBack(enumerated);
     }
     if (call.wasOpen) {
         if (const Result result = m_streams.reopen(call.inputName, call.outputName);

@@ -2,6 +2,18 @@
 
 namespace tallix {
 
+namespace {
+thread_local int t_quiet = 0;
+}  // namespace
+
+EngineLog::QuietScope::QuietScope(bool quiet) noexcept : m_quiet(quiet) {
+    t_quiet += m_quiet ? 1 : 0;
+}
+
+EngineLog::QuietScope::~QuietScope() {
+    t_quiet -= m_quiet ? 1 : 0;
+}
+
 void EngineLog::attach(const SessionApi* api, QelLogManager* manager) noexcept {
     m_api.store(api, std::memory_order_release);
     m_manager.store(manager, std::memory_order_release);
@@ -10,7 +22,7 @@ void EngineLog::attach(const SessionApi* api, QelLogManager* manager) noexcept {
 void EngineLog::log(int level, const char* format, ...) noexcept {
     const SessionApi* api = m_api.load(std::memory_order_acquire);
     QelLogManager* manager = m_manager.load(std::memory_order_acquire);
-    if (api == nullptr || manager == nullptr) {
+    if (api == nullptr || manager == nullptr || t_quiet > 0) {
         return;
     }
     va_list args;

@@ -30,6 +30,20 @@ class EngineLog {
 
     void log(int level, const char* format, ...) noexcept QEL_PRINTF_FORMAT(3, 4);
 
+    // While one exists, what the creating thread logs is dropped: for attempts repeated
+    // every fraction of a second whose every failure would say the same. Other
+    // threads log as before. Nests.
+    class QuietScope {
+      public:
+        explicit QuietScope(bool quiet = true) noexcept;
+        ~QuietScope();
+        QuietScope(const QuietScope&) = delete;
+        QuietScope& operator=(const QuietScope&) = delete;
+
+      private:
+        bool m_quiet;
+    };
+
   private:
     std::atomic<const SessionApi*> m_api{nullptr};
     std::atomic<QelLogManager*> m_manager{nullptr};

@@ -14,11 +14,14 @@ bool fillFromClip(SoundClip& clip, int16_t* output, unsigned long frames) noexce
     const size_t capacity = frames * sizeof(int16_t);
     std::memset(out, 0, capacity);
     const int32_t end = clip.playableLength();
+    // A looping clip starts over only where its data ends. An odd last byte is no whole
+    // sample: a clip that has one left ends there, even when looping, as does a clip
+    // without any whole sample.
+    const bool startsOver = clip.loop && end > 0 && end == clip.byteLength();
     size_t filled = 0;
     while (filled < capacity) {
         if (clip.position >= end) {
-            // A one-shot clip ends here; a clip without a whole sample ends even looping.
-            if (!clip.loop || end <= 0) {
+            if (!startsOver) {
                 return false;
             }
             clip.position = 0;
@@ -29,8 +32,8 @@ bool fillFromClip(SoundClip& clip, int16_t* output, unsigned long frames) noexce
         filled += take;
         clip.position += static_cast<int32_t>(take);
     }
-    // A one-shot clip that ends exactly with this buffer ends now.
-    return clip.loop || clip.position < end;
+    // A clip that ends exactly with this buffer ends now.
+    return startsOver || clip.position < end;
 }
 
 bool resampleClip(SoundClip& clip, int targetRate) {

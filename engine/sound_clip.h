@@ -20,13 +20,14 @@ struct SoundClip {
     uint64_t serial = 0;  // tells this playing apart from any earlier one
 
     int32_t byteLength() const noexcept { return static_cast<int32_t>(bytes.size()); }
-    // Bytes of whole samples: where playback ends or starts over.
+    // Bytes of whole samples: where playback ends.
     int32_t playableLength() const noexcept { return byteLength() & ~1; }
 };
 
 // Fills `frames` 16-bit samples of `output` from the clip and advances its position:
-// true while the clip goes on, false once a one-shot clip has ended (the rest of the
-// buffer is silent). A clip without a whole sample ends at once, even when looping.
+// true while the clip goes on, false once it has ended (the rest of the buffer is
+// silent). A clip ends when no whole sample is left, even when looping: a looping clip
+// of odd byte length plays its whole samples once.
 // Real-time code: no allocation, lock or wait.
 bool fillFromClip(SoundClip& clip, int16_t* output, unsigned long frames) noexcept;
 

@@ -61,7 +61,7 @@ std::unique_ptr<VoiceClient> VoiceClient::create() noexcept {
 }
 
 VoiceClient::~VoiceClient() {
-    finishRecordings();
+    finishRecordingsAtDestruction();
     m_log->clear();
 }
 

@@ -197,7 +197,10 @@ private:
     void writeAudioMessages() noexcept;
     // poll's wait: up to `ms`, or until a processed frame is ready (true).
     bool waitForFrame(uint32_t ms) noexcept;
+    // Ends both recordings: a disconnect ends `recordpost`'s first, the client's
+    // destruction `record`'s first.
     void finishRecordings() noexcept;
+    void finishRecordingsAtDestruction() noexcept;
 
     // First: the retries and sleeps of everything below assume 1-ms sleeps.
     platform::FineSleepScope m_fineSleep;

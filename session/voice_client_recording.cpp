@@ -20,4 +20,10 @@ void VoiceClient::finishRecordings() noexcept {
     m_deviceRecorder.finish();
 }
 
+void VoiceClient::finishRecordingsAtDestruction() noexcept {
+    // The other way round from a disconnect: the device recording ends first.
+    m_deviceRecorder.finish();
+    m_processedRecorder.finish();
+}
+
 }  // namespace session

@@ -136,7 +136,15 @@ void listAudioDevices(JNIEnv* env, jobject list) {
         return;
     }
     const JavaCache& c = javaCache();
-    for (const tallix::DeviceEntry& entry : Engine::instance().registry.devices()) {
+    std::vector<tallix::DeviceEntry> devices;
+    {
+        // A copy: the call thread enumerates again while it reopens the stream of a
+        // lost device, and the Java calls below are not made under the lock.
+        Engine& engine = Engine::instance();
+        std::lock_guard lock(engine.slots.mutex);
+        devices = engine.registry.devices();
+    }
+    for (const tallix::DeviceEntry& entry : devices) {
         LocalRef<jobject> device(
             env, env->NewObject(static_cast<jclass>(c.deviceClass.get()), c.deviceInit));
         if (!device) {

@@ -55,10 +55,14 @@ TEST(SoundClipTest, OddLastByteIsNeverPlayed) {
     EXPECT_FALSE(fillFromClip(once, out.data(), out.size()));
     EXPECT_EQ(out, (std::vector<int16_t>{10, 20, 0, 0}));
 
-    // A looping clip of odd length loops over its whole samples.
+    // Looping or not, the odd byte is no whole sample: the clip ends before it.
     SoundClip looping = clipOf({10, 20}, true, 1);
-    EXPECT_TRUE(fillFromClip(looping, out.data(), out.size()));
-    EXPECT_EQ(out, (std::vector<int16_t>{10, 20, 10, 20}));
+    EXPECT_FALSE(fillFromClip(looping, out.data(), out.size()));
+    EXPECT_EQ(out, (std::vector<int16_t>{10, 20, 0, 0}));
+    SoundClip exact = clipOf({10, 20}, true, 1);
+    EXPECT_FALSE(fillFromClip(exact, out.data(), 2)) << "ending with the buffer";
+    EXPECT_FALSE(fillFromClip(exact, out.data(), out.size()));
+    EXPECT_EQ(out, (std::vector<int16_t>{0, 0, 0, 0}));
 }
 
 TEST(SoundClipTest, ClipWithoutAWholeSampleEndsAtOnceEvenWhenLooping) {

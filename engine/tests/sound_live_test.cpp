@@ -132,6 +132,17 @@ TEST_F(SoundLiveTest, OneShotClipEndsByItselfAndEmptiesTheSlot) {
     EXPECT_EQ(Watch::shorts[4800], 0);
 }
 
+TEST_F(SoundLiveTest, LoopingClipOfOddLengthPlaysOnceAndEndsByItself) {
+    std::vector<uint8_t> bytes = clipBytes(std::vector<int16_t>(4800, 2000));
+    bytes.push_back(0x7f);  // no whole sample after the last one
+    ASSERT_EQ(play(nullptr, bytes, 48000, true), Result::ok);
+    EXPECT_TRUE(eventually([&] { return !sounds.soundPlaying(); }));
+    EXPECT_TRUE(eventually(libraryReleased));
+    ASSERT_GE(Watch::frames.load(), 4800u);
+    EXPECT_EQ(Watch::shorts[4799], 2000);
+    EXPECT_EQ(Watch::shorts[4800], 0) << "not started over";
+}
+
 TEST_F(SoundLiveTest, ClipIsResampledForADeviceThatRefusesItsRate) {
     std::vector<int16_t> tone(4410);
     for (size_t i = 0; i < tone.size(); ++i) {

@@ -189,5 +189,22 @@ TEST_F(WavRecorderTest, ADisconnectWithNoRecordingLeavesFilesAlone) {
     EXPECT_EQ(readFile(file("kept.wav")), before);
 }
 
+// Both recorders on one file: each rewrites its own header when its recording ends, so
+// the header left in the file is that of the recorder that ended last.
+TEST_F(WavRecorderTest, DisconnectEndsRecordpostFirstAndDestructionEndsRecordFirst) {
+    const std::string path = file("shared.wav");
+    ASSERT_TRUE(client->record(path.c_str()));
+    ASSERT_TRUE(client->recordpost(path.c_str()));
+    EXPECT_FALSE(client->disconnect());  // refused for an idle session, and ends both anyway
+    EXPECT_EQ(parseHeader(readFile(path)).channels, 2) << "record ended last";
+
+    ASSERT_TRUE(client->record(path.c_str()));
+    ASSERT_TRUE(client->recordpost(path.c_str()));
+    client.reset();
+    const Header last = parseHeader(readFile(path));
+    EXPECT_EQ(last.channels, 1) << "recordpost ended last";
+    EXPECT_EQ(last.rate, 32000u);
+}
+
 }  // namespace
 }  // namespace session::testing

@@ -7,7 +7,9 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <iostream>
 #include <regex>
 #include <string>
 #include <vector>
@@ -39,6 +41,18 @@ bool contains(const std::vector<std::string>& lines, const std::string& text) {
         }
     }
     return false;
+}
+
+template <typename Condition>
+bool waitFor(Condition condition, unsigned timeoutMs) {
+    const auto start = Clock::now();
+    while (!condition()) {
+        if (msSince(start) > timeoutMs) {
+            return false;
+        }
+        Sleep(10);
+    }
+    return true;
 }
 
 std::string joined(const std::vector<std::string>& lines) {
@@ -311,6 +325,59 @@ TEST_F(TallixWineTest, RefusedAnnounceFailsTheCallOnce) {
     Sleep(500);  // nothing more may come
     EXPECT_EQ(callEvents(), (std::vector<std::string>{"callFailed 1234 Received error from QEL"}));
     EXPECT_TRUE(contains(drainLog(), "Received QEL error ["));
+}
+
+// The sound server dies in a call and comes back. wine_engine.py --lose-sound-server
+// kills and restarts it when this test asks (one line each way on standard output and
+// input); run otherwise, the test is skipped. The call goes over TCP, so the voice that
+// the host carries shows when audio flows.
+TEST_F(TallixWineTest, LostSoundServerInACallIsReopenedWhenItComesBack) {
+    if (std::getenv("TALLIX_SOUND_SERVER_DRIVER") == nullptr) {
+        GTEST_SKIP() << "needs wine_engine.py --lose-sound-server";
+    }
+    auto ask = [](const char* request) {
+        std::printf("DRIVER %s\n", request);
+        std::fflush(stdout);
+        std::string answer;
+        std::getline(std::cin, answer);
+        return answer;
+    };
+    HostConnection host;
+    ASSERT_NO_FATAL_FAILURE(startCallTo("TALLIX_TCP_ONLY_SERVER_PORT"));
+    ASSERT_TRUE(testJvm().waitForCalls("callStarted", 1, kCallEventMs)) << joined(drainLog());
+    const int atStart = host.packetsSent();
+    ASSERT_TRUE(waitFor([&] { return host.packetsSent() - atStart >= 25; }, 10000))
+        << "no voice before the fault";
+
+    ASSERT_EQ(ask("kill"), "killed");
+    std::vector<std::string> log;
+    auto logged = [&](const char* text) {
+        for (const std::string& line : drainLog()) {
+            log.push_back(line);
+        }
+        return contains(log, text);
+    };
+    ASSERT_TRUE(waitFor([&] { return logged("Audio stream lost its device"); }, 10000))
+        << joined(log);
+    // The device stays away a while: the engine's attempts to open it fail meanwhile.
+    Sleep(750);
+    const int whileGone = host.packetsSent();
+    ASSERT_EQ(ask("start"), "started");
+    const auto back = Clock::now();
+    // Voice again: 20-ms frames at the device's pace (and a few session requests).
+    ASSERT_TRUE(waitFor([&] { return host.packetsSent() - whileGone >= 10; }, 10000))
+        << joined(log);
+    const long long flowing = msSince(back);
+    std::printf("voice flows again %lld ms after the device is back\n", flowing);
+    EXPECT_LT(flowing, 2000);
+    EXPECT_TRUE(
+        waitFor([&] { return logged("Audio stream reopened after losing its device"); }, 5000))
+        << joined(log);
+    EXPECT_EQ(callEvents(), std::vector<std::string>{"callStarted 1234"}) << "the call went on";
+
+    tallix().endCall(m_env, nativeObject());
+    ASSERT_TRUE(testJvm().waitForCalls("callEnded", 1, kCallEventMs));
+    ASSERT_TRUE(waitCallIdle(10000));
 }
 
 }  // namespace
