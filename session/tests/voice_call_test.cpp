@@ -235,6 +235,72 @@ TEST_F(VoiceCallTest, UnderrunsAreFoldedInTheClientsLog) {
     EXPECT_EQ(listener->log().droppedCount(), 0u);
 }
 
+// A device on the fake clock that runs while the call thread waits in poll: one 512-frame
+// buffer every 32/3 ms of the clock, and a wait that ends when the session says a
+// processed frame is ready.
+struct DeviceWhileWaiting {
+    static inline VoiceClient* client = nullptr;
+    static inline uint64_t nextBufferUs = 0;
+    static inline uint32_t readyAt = 0;
+    static inline std::vector<float> tone;
+
+    static void runDueBuffers() {
+        std::vector<float> out(kFrames);
+        const float* inputs[1] = {tone.data()};
+        float* outputs[1] = {out.data()};
+        while (nextBufferUs <= uint64_t{FakeClock::now} * 1000) {
+            EXPECT_TRUE(client->audioIO(inputs, 1, 1.0f, outputs, 1, 1.0f));
+            nextBufferUs += 1000000ULL * kFrames / kRate;
+        }
+    }
+    static bool wait(platform::Semaphore& wake, uint32_t ms) noexcept {
+        for (uint32_t i = 0; i < ms; ++i) {
+            ++FakeClock::now;
+            runDueBuffers();
+            if (wake.tryAcquireFor(0)) {
+                readyAt = FakeClock::now;
+                return true;
+            }
+        }
+        return false;
+    }
+};
+
+// The poll loop does not hold a ready frame back until its next 20 ms step: the frame's
+// completion in audioIO ends the wait, and the frame goes out at that moment.
+TEST_F(VoiceCallTest, AReadyFrameEndsThePollWaitAndGoesOutAtOnce) {
+    auto talker = connectedClient(kKey, true);
+    openAudioGate(*talker);
+    DeviceWhileWaiting::client = talker.get();
+    DeviceWhileWaiting::nextBufferUs = uint64_t{FakeClock::now} * 1000;
+    DeviceWhileWaiting::tone.resize(kFrames);
+    for (int i = 0; i < kFrames; ++i) {
+        DeviceWhileWaiting::tone[static_cast<size_t>(i)] = 0.3f * static_cast<float>(std::sin(i * 0.06));
+    }
+    TimeSource time = FakeClock::source();
+    time.wait = &DeviceWhileWaiting::wait;
+    talker->setTimeSource(time);
+
+    const uint32_t start = FakeClock::now;
+    int voice = 0;
+    int atOnce = 0;
+    PollEvent event;
+    while (FakeClock::now - start < 2000) {
+        while (talker->poll(event)) {
+            if (event.code == E_QELEV_SEND_UDP && event.data[10] == E_QELPT_RTP) {
+                ++voice;
+                atOnce += DeviceWhileWaiting::readyAt == FakeClock::now ? 1 : 0;
+                DeviceWhileWaiting::readyAt = 0;
+            }
+        }
+    }
+    std::printf("%d voice packets in 2 s, %d sent in the millisecond their frame was ready\n", voice, atOnce);
+    // One packet per 20 ms of device audio, each sent as soon as its frame existed.
+    EXPECT_GE(voice, 95);
+    EXPECT_LE(voice, 101);
+    EXPECT_GE(atOnce, voice - 1);
+}
+
 TEST_F(VoiceCallTest, AudioEntryPointsRefuseWhatTheyCannotUse) {
     auto client = VoiceClient::create();
     float buffer[kFrames] = {0.5f};
