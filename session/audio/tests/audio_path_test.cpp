@@ -68,12 +68,8 @@ TEST(AudioPath, LongRunWithDriftingClocksKeepsTheFifosInBounds) {
     RecordingLog nearLog;
     qel::VoiceAudio far(farLog);
     qel::VoiceAudio near(nearLog);
-    for (qel::VoiceAudio* a : {&far, &near}) {
-        a->reset();
-        a->cipher().rekey(qeltest::testKey());
-        ASSERT_EQ(a->audioSetup(48000, 512, 1024), 2);
-        a->setLastVoiceReceive(1);
-    }
+    ASSERT_TRUE(qeltest::startCallEnd(far, 1024));
+    ASSERT_TRUE(qeltest::startCallEnd(near, 1024));
     const uint32_t seed = 20240611;
     std::mt19937 rng(seed);
     SCOPED_TRACE(testing::Message() << "seed " << seed);
@@ -148,15 +144,8 @@ TEST(AudioPath, JitterBufferHoldsNoFrameBeyondWhatArrivalsRequire) {
         RecordingLog nearLog;
         qel::VoiceAudio far(farLog);
         qel::VoiceAudio near(nearLog);
-        for (qel::VoiceAudio* a : {&far, &near}) {
-            a->reset();
-            a->cipher().rekey(qeltest::testKey());
-            ASSERT_EQ(a->audioSetup(48000, 512, 0), 2);
-            for (int flag = 1; flag <= 3; ++flag) {
-                a->setFlag(flag, false);
-            }
-            a->setLastVoiceReceive(1);
-        }
+        ASSERT_TRUE(qeltest::startCallEnd(far, 0, false));
+        ASSERT_TRUE(qeltest::startCallEnd(near, 0, false));
         struct InFlight {
             double arrival;
             std::vector<uint8_t> payload;
@@ -212,12 +201,8 @@ TEST(AudioPath, AudioCallbackAllocatesNothing) {
     CountingLog log;
     qel::VoiceAudio far(log);
     qel::VoiceAudio near(log);
-    for (qel::VoiceAudio* a : {&far, &near}) {
-        a->reset();
-        a->cipher().rekey(qeltest::testKey());
-        ASSERT_EQ(a->audioSetup(48000, 512, 0), 2);
-        a->setLastVoiceReceive(1);
-    }
+    ASSERT_TRUE(qeltest::startCallEnd(far, 0));
+    ASSERT_TRUE(qeltest::startCallEnd(near, 0));
     const auto signal = qeltest::speechLike(48000, 2.0, 3);
     std::vector<float> in(512), o1(512), o2(512);
     const float* inputs[1] = {in.data()};

@@ -212,4 +212,17 @@ const uint8_t* testKey() {
     return key;
 }
 
+bool startCallEnd(qel::VoiceAudio& audio, int latency, bool processing) {
+    audio.reset();
+    audio.cipher().rekey(testKey());
+    if (audio.audioSetup(48000, 512, latency) != 2) {
+        return false;
+    }
+    for (int flag = 1; !processing && flag <= 3; ++flag) {
+        audio.setFlag(flag, false);
+    }
+    audio.setLastVoiceReceive(1);
+    return true;
+}
+
 }  // namespace qeltest

@@ -84,4 +84,9 @@ std::vector<std::vector<uint8_t>> takePayloads(qel::VoiceAudio& sender);
 // A 32-byte key as the server would send it.
 const uint8_t* testKey();
 
+// One end of a call at 48 kHz with 512-frame buffers, keyed with testKey() and its
+// audio gate open; `processing` false switches the processing module's stages off.
+// False when the set-up was refused.
+bool startCallEnd(qel::VoiceAudio& audio, int latency, bool processing = true);
+
 }  // namespace qeltest
