@@ -106,13 +106,19 @@ fetch_all() {
 }
 
 # The recipe's files that make ARCH's build; the native one has only the audio
-# processing module.
+# processing module. A Windows build also depends on its toolchain file's flags.
 recipe_hash() {
-    local skip=()
-    [ "$1" = linux-x86_64 ] && skip=(! -name opus.cmake ! -name speexdsp.cmake
-        ! -name 'portaudio*' ! -name resample.cmake)
-    (cd "$recipe" && find . -type f ! -name '*.pyc' "${skip[@]}" | LC_ALL=C sort | xargs sha256sum) |
-        sha256sum | cut -c1-12
+    local skip=() toolchain=()
+    case "$1" in
+    linux-x86_64) skip=(! -name opus.cmake ! -name speexdsp.cmake
+        ! -name 'portaudio*' ! -name resample.cmake) ;;
+    i686-w64-mingw32) toolchain=("$here/cmake/mingw-common.cmake" "$here/cmake/mingw-i686.cmake") ;;
+    x86_64-w64-mingw32) toolchain=("$here/cmake/mingw-common.cmake" "$here/cmake/mingw-x86_64.cmake") ;;
+    esac
+    {
+        (cd "$recipe" && find . -type f ! -name '*.pyc' "${skip[@]}" | LC_ALL=C sort | xargs sha256sum)
+        [ ${#toolchain[@]} -eq 0 ] || sha256sum "${toolchain[@]}" | cut -c1-64
+    } | sha256sum | cut -c1-12
 }
 
 # Copies the files of directory FROM into INTO that differ from INTO's, and removes
