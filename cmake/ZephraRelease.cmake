@@ -71,9 +71,12 @@ function(zephra_release_file target subdir)
     set(name "$<TARGET_FILE_NAME:${target}>")
     # The debug link names the debug file and carries its CRC, so objcopy reads it from
     # the symbols directory, where the debug file lies under its own name.
+    # objcopy stamps a PE file it writes with the time, or with SOURCE_DATE_EPOCH when it
+    # is set: 0, as the linker leaves it (--no-insert-timestamp).
+    set(objcopy "${CMAKE_COMMAND}" -E env SOURCE_DATE_EPOCH=0 "${CMAKE_OBJCOPY}")
     add_custom_command(TARGET ${target} POST_BUILD
-        COMMAND "${CMAKE_OBJCOPY}" --only-keep-debug "$<TARGET_FILE:${target}>" "${symbols}/${name}.debug"
-        COMMAND "${CMAKE_OBJCOPY}" --strip-unneeded "--add-gnu-debuglink=${name}.debug"
+        COMMAND ${objcopy} --only-keep-debug "$<TARGET_FILE:${target}>" "${symbols}/${name}.debug"
+        COMMAND ${objcopy} --strip-unneeded "--add-gnu-debuglink=${name}.debug"
                 "$<TARGET_FILE:${target}>" "${files}/${name}"
         WORKING_DIRECTORY "${symbols}"
         COMMENT "Splitting ${target} into ship/files and ship/symbols"

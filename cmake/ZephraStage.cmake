@@ -27,6 +27,7 @@ function(zephra_stage target)
         # No "lib" prefix on Windows DLLs: the host loads qel.dll, Vistrel.dll, ...
         set_target_properties(${target} PROPERTIES PREFIX "")
         zephra_version_resource(${target} "${ARG_DESCRIPTION}")
+        target_sources(${target} PRIVATE $<TARGET_OBJECTS:zephra_tick_count64>)
     endif()
     # Sanitizer and fuzzing builds are never shipped.
     if(ZEPHRA_SANITIZER STREQUAL "" AND NOT ZEPHRA_FUZZ)
