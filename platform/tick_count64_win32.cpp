@@ -41,9 +41,10 @@ ULONGLONG WINAPI tickCount64() { return __atomic_load_n(&g_tickCount64, __ATOMIC
 
 // The import pointer that callers of GetTickCount64 jump through (the names carry
 // the stdcall decoration on 32-bit Windows).
+extern "C" {
 #if defined(_WIN64)
-extern "C" TickCount64 zephraImpGetTickCount64 __asm__("__imp_GetTickCount64");
+TickCount64 zephraImpGetTickCount64 __asm__("__imp_GetTickCount64") = tickCount64;
 #else
-extern "C" TickCount64 zephraImpGetTickCount64 __asm__("__imp__GetTickCount64@0");
+TickCount64 zephraImpGetTickCount64 __asm__("__imp__GetTickCount64@0") = tickCount64;
 #endif
-extern "C" TickCount64 zephraImpGetTickCount64 = tickCount64;
+}

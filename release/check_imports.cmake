@@ -5,8 +5,9 @@
 #   cmake -DOBJDUMP=<objdump> -DLISTS=<dir of lists> -DFILES=<file;...> [-DUPDATE=ON]
 #         -P check_imports.cmake
 #
-# A list is <LISTS>/<file name>.txt with one "DLL function" line an import, sorted.
-# UPDATE=ON writes the lists from the files instead of checking them.
+# A list is <LISTS>/<file name>.txt with one "DLL function" line an import, sorted,
+# after "#" lines (without ";") that say which Windows the imports need and why. UPDATE=ON writes the
+# import lines from the files instead of checking them, keeping the "#" lines.
 cmake_minimum_required(VERSION 3.25)
 
 set(failures "")
@@ -35,9 +36,22 @@ foreach(file IN LISTS FILES)
     list(REMOVE_DUPLICATES imports)
     get_filename_component(name "${file}" NAME)
     set(list_file "${LISTS}/${name}.txt")
+    set(notes "")
+    set(expected "")
+    if(EXISTS "${list_file}")
+        file(STRINGS "${list_file}" lines)
+        set(notes ${lines})
+        list(FILTER notes INCLUDE REGEX "^#")
+        set(expected ${lines})
+        list(FILTER expected EXCLUDE REGEX "^#")
+    endif()
     if(UPDATE)
-        list(JOIN imports "\n" text)
-        file(WRITE "${list_file}" "${text}\n")
+        list(JOIN notes "\n" text)
+        if(notes)
+            string(APPEND text "\n")
+        endif()
+        list(JOIN imports "\n" lines)
+        file(WRITE "${list_file}" "${text}${lines}\n")
         message(STATUS "${list_file}: ${name} imports written")
         continue()
     endif()
@@ -45,7 +59,6 @@ foreach(file IN LISTS FILES)
         string(APPEND failures "${name}: no list ${list_file}\n")
         continue()
     endif()
-    file(STRINGS "${list_file}" expected)
     set(new ${imports})
     list(REMOVE_ITEM new ${expected})
     set(gone ${expected})

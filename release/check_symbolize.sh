@@ -16,10 +16,8 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 # carry a leading underscore).
 address=$("$nm" "$file" | awk -v f="$function" '($3 == f || $3 == "_" f) && ($2 == "T" || $2 == "t") { print $1; exit }')
 [ -n "$address" ] || fail "$function not in the symbol table of $file"
-base=0
-if "$objdump" -p "$file" | grep -q '^ImageBase'; then
-    base=$((16#$("$objdump" -p "$file" | awk '$1 == "ImageBase" { print $2 }')))
-fi
+base=$("$objdump" -p "$file" | awk '$1 == "ImageBase" { print $2 }')
+base=$((16#${base:-0}))
 # Two bytes into the function, as a return address inside it would be.
 offset=$(printf '0x%x' $((16#$address - base + 2)))
 module=$(basename "$file")

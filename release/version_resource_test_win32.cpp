@@ -111,4 +111,26 @@ std::string testName(const testing::TestParamInfo<Shipped>& info) {
 
 INSTANTIATE_TEST_SUITE_P(Shipped, VersionResource, testing::ValuesIn(kShipped), testName);
 
+// The stripped libraries still load and run, and the session library reports the
+// version that the resources carry.
+TEST(StrippedLibraries, LoadAndReportTheirVersions) {
+    HMODULE qel = LoadLibraryW(L"..\\ship\\files\\native\\qel.dll");
+    ASSERT_NE(qel, nullptr) << "error " << GetLastError();
+    using VersionText = const char* (*)();
+    auto version = reinterpret_cast<VersionText>(reinterpret_cast<void*>(GetProcAddress(qel, "version")));
+    ASSERT_NE(version, nullptr);
+    EXPECT_STREQ(version(), ZEPHRA_VERSION_TEXT);
+
+    HMODULE vistrel = LoadLibraryW(L"..\\ship\\files\\Vistrel.dll");
+    ASSERT_NE(vistrel, nullptr) << "error " << GetLastError();
+    using VersionNumber = int (*)();
+    auto number = reinterpret_cast<VersionNumber>(
+        reinterpret_cast<void*>(GetProcAddress(vistrel, "GetVersionNumber")));
+    ASSERT_NE(number, nullptr);
+    EXPECT_EQ(number(), ZEPHRA_WINDOW_HELPERS_INTERFACE);
+
+    HMODULE tallix = LoadLibraryW(L"..\\ship\\files\\tallix.dll");
+    EXPECT_NE(tallix, nullptr) << "error " << GetLastError();
+}
+
 }  // namespace
