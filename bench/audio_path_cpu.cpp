@@ -30,7 +30,8 @@ int main(int argc, char** argv) {
         sink = sink + call.second();
     }
     const uint64_t cpu = platform::processCpuMicroseconds() - cpuStart;
-    const auto wall = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - wallStart);
+    const auto wall =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - wallStart);
     std::printf("audio_s %d\ncpu_ms_per_audio_s %.2f\nwall_ms_per_audio_s %.2f\n", seconds,
                 static_cast<double>(cpu) / 1000.0 / seconds, wall.count() / seconds);
     return 0;

@@ -22,15 +22,17 @@ std::vector<float> testSignal(size_t n) {
     for (size_t i = 0; i < n; ++i) {
         const double t = static_cast<double>(i) / 48000.0;
         const double env = 0.5 + 0.5 * std::sin(2 * 3.14159265 * 3.0 * t);
-        v[i] = static_cast<float>(env * 0.2 *
-                                  (std::sin(2 * 3.14159265 * 180 * t) + 0.5 * std::sin(2 * 3.14159265 * 900 * t)));
+        v[i] = static_cast<float>(
+            env * 0.2 *
+            (std::sin(2 * 3.14159265 * 180 * t) + 0.5 * std::sin(2 * 3.14159265 * 900 * t)));
     }
     return v;
 }
 
 }  // namespace
 
-CallSecond::CallSecond() : m_far(m_log), m_near(m_log), m_signal(testSignal(48000 * 2)), m_out(512) {
+CallSecond::CallSecond()
+    : m_far(m_log), m_near(m_log), m_signal(testSignal(48000 * 2)), m_out(512) {
     const uint8_t key[33] = "Zq8wKx1nR4tY7uIo0pLa3sDf6gHj9kMb";
     for (qel::VoiceAudio* a : {&m_far, &m_near}) {
         a->reset();

@@ -15,7 +15,7 @@
 namespace bench {
 
 class NullLog : public qel::AudioLog {
-public:
+  public:
     void vlog(int, const char*, va_list) override {}
     void vlogRepeated(int, int, const char*, va_list) override {}
 };
@@ -23,14 +23,14 @@ public:
 // The near end of a call with the far end's packets made beforehand, so that a
 // second() costs only what the near end's threads do in a second of call.
 class CallSecond {
-public:
+  public:
     CallSecond();
 
     // Runs one second of call; returns a value of the output, so that the work
     // cannot be left out.
     float second();
 
-private:
+  private:
     using Packets = std::vector<std::vector<std::vector<uint8_t>>>;
 
     NullLog m_log;

@@ -35,7 +35,9 @@ ULONGLONG WINAPI firstTickCount64() {
     return chosen();
 }
 
-ULONGLONG WINAPI tickCount64() { return __atomic_load_n(&g_tickCount64, __ATOMIC_ACQUIRE)(); }
+ULONGLONG WINAPI tickCount64() {
+    return __atomic_load_n(&g_tickCount64, __ATOMIC_ACQUIRE)();
+}
 
 }  // namespace
 

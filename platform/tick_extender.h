@@ -10,7 +10,7 @@
 namespace platform {
 
 class TickExtender {
-public:
+  public:
     // The 64-bit count for the 32-bit reading `now`. A reading that looks older than the
     // last one seen by less than half the wrap is a thread's stale reading, not a wrap.
     uint64_t extend(uint32_t now) noexcept {
@@ -32,7 +32,7 @@ public:
         }
     }
 
-private:
+  private:
     std::atomic<uint64_t> m_last{0};  // the latest count handed out; 0 before the first
 };
 

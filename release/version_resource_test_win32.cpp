@@ -31,7 +31,8 @@ const Shipped kShipped[] = {
     {L"..\\ship\\files\\Taskelle.dll", L"Taskelle.dll", L"Taskelle", L"Zephra taskbar integration",
      VFT_DLL},
     {L"..\\ship\\files\\Hushlet.exe", L"Hushlet.exe", L"Hushlet", L"Zephra command relay", VFT_APP},
-    {L"..\\ship\\files\\Elevix.exe", L"Elevix.exe", L"Elevix", L"Zephra elevation launcher", VFT_APP},
+    {L"..\\ship\\files\\Elevix.exe", L"Elevix.exe", L"Elevix", L"Zephra elevation launcher",
+     VFT_APP},
 };
 
 std::wstring widen(const char* text) {
@@ -39,7 +40,7 @@ std::wstring widen(const char* text) {
 }
 
 class VersionResource : public testing::TestWithParam<Shipped> {
-protected:
+  protected:
     void SetUp() override {
         const DWORD size = GetFileVersionInfoSizeW(GetParam().path, nullptr);
         ASSERT_NE(size, 0u) << "no version resource, error " << GetLastError();
@@ -117,7 +118,8 @@ TEST(StrippedLibraries, LoadAndReportTheirVersions) {
     HMODULE qel = LoadLibraryW(L"..\\ship\\files\\native\\qel.dll");
     ASSERT_NE(qel, nullptr) << "error " << GetLastError();
     using VersionText = const char* (*)();
-    auto version = reinterpret_cast<VersionText>(reinterpret_cast<void*>(GetProcAddress(qel, "version")));
+    auto version =
+        reinterpret_cast<VersionText>(reinterpret_cast<void*>(GetProcAddress(qel, "version")));
     ASSERT_NE(version, nullptr);
     EXPECT_STREQ(version(), ZEPHRA_VERSION_TEXT);
 
