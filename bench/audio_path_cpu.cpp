@@ -3,23 +3,37 @@
 // runs them side by side). The path is compute only (no system call in the loop), so
 // Wine adds nothing to it and the figures compare the compilers' code for each target.
 //
-//   audio_path_cpu [SECONDS]      (default 20 s of call audio, after 2 s of warm-up)
+//   audio_path_cpu [SECONDS] [--no-processing]
+//
+// SECONDS of call audio (default 20), after 2 s of warm-up; --no-processing turns echo
+// cancellation, gain control and noise suppression off, which leaves the codec, jitter
+// buffer, converters and cipher.
 //
 // Prints "cpu_ms_per_audio_s <ms>" (process CPU) and "wall_ms_per_audio_s <ms>".
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "bench/call_second.h"
 #include "platform/clock.h"
 
 int main(int argc, char** argv) {
-    const int seconds = argc > 1 ? std::atoi(argv[1]) : 20;
+    int seconds = 20;
+    bool processing = true;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--no-processing") == 0) {
+            processing = false;
+        } else {
+            seconds = std::atoi(argv[i]);
+        }
+    }
     if (seconds <= 0) {
-        std::fprintf(stderr, "usage: audio_path_cpu [SECONDS]   e.g. audio_path_cpu 20\n");
+        std::fprintf(
+            stderr, "usage: audio_path_cpu [SECONDS] [--no-processing]   e.g. audio_path_cpu 20\n");
         return 2;
     }
-    bench::CallSecond call;
+    bench::CallSecond call(processing);
     volatile float sink = 0;
     for (int i = 0; i < 2; ++i) {
         sink = sink + call.second();

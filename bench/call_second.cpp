@@ -31,7 +31,7 @@ std::vector<float> testSignal(size_t n) {
 
 }  // namespace
 
-CallSecond::CallSecond()
+CallSecond::CallSecond(bool processing)
     : m_far(m_log), m_near(m_log), m_signal(testSignal(48000 * 2)), m_out(512) {
     const uint8_t key[33] = "Zq8wKx1nR4tY7uIo0pLa3sDf6gHj9kMb";
     for (qel::VoiceAudio* a : {&m_far, &m_near}) {
@@ -39,6 +39,9 @@ CallSecond::CallSecond()
         a->cipher().rekey(key);
         a->audioSetup(48000, 512, 1024);
         a->setLastVoiceReceive(1);
+        for (int32_t flag = 1; flag <= 3; ++flag) {
+            a->setFlag(flag, processing);
+        }
     }
     // The far end's packets for four seconds, made once.
     for (int b = 0; b < 94 * 4; ++b) {

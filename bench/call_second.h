@@ -24,7 +24,9 @@ class NullLog : public qel::AudioLog {
 // second() costs only what the near end's threads do in a second of call.
 class CallSecond {
   public:
-    CallSecond();
+    // `processing` false turns echo cancellation, gain control and noise suppression
+    // off on both ends, which leaves the codec, jitter buffer, converters and cipher.
+    explicit CallSecond(bool processing = true);
 
     // Runs one second of call; returns a value of the output, so that the work
     // cannot be left out.

@@ -6,6 +6,8 @@
 #   bench/wine_audio_cpu.sh [SECONDS] [BUILD...]
 #   bench/wine_audio_cpu.sh 20 build/linux build/windows-x86 build/windows-x64
 #
+# With PROCESSING=off, echo cancellation, gain control and noise suppression are off
+# (the codec, jitter buffer, converters and cipher remain).
 # Defaults: 20 s of audio; build/linux, build/windows-x86 and build/windows-x64. Each
 # BUILD is a configured build tree (a Windows one runs its program with its own Wine
 # prefix); audio_path_cpu is built in it first. The builds take turns, ROUNDS times
@@ -19,6 +21,8 @@ shift || true
 builds=("$@")
 [ ${#builds[@]} -gt 0 ] || builds=(build/linux build/windows-x86 build/windows-x64)
 rounds=${ROUNDS:-3}
+options=()
+[ "${PROCESSING:-on}" = off ] && options=(--no-processing)
 
 declare -A best
 runnable=()
@@ -39,9 +43,9 @@ run_one() {
     local build=$1
     if [ -f "$build/bench/audio_path_cpu.exe" ]; then
         mkdir -p "$build/wine"
-        (cd "$build/bench" && ../wine-run.sh audio_path_cpu.exe "$seconds")
+        (cd "$build/bench" && ../wine-run.sh audio_path_cpu.exe "$seconds" "${options[@]}")
     else
-        "$build/bench/audio_path_cpu" "$seconds"
+        "$build/bench/audio_path_cpu" "$seconds" "${options[@]}"
     fi 2>/dev/null | tr -d '\r' | sed -n 's/^cpu_ms_per_audio_s //p'
 }
 
