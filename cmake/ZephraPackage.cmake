@@ -3,8 +3,8 @@
 #                                                           as the Java host loads them
 #   zephra-native-<version>-<platform>-symbols.zip|.tar.gz   their debug files
 #   SHA256SUMS                                              the two archives' hashes
-# in <build>/package, after a build:   cpack --config <build>/CPackConfig.cmake -B <build>/package
-# (or `cpack` in the build directory). <platform> is windows-x86, windows-x64 or
+# in <build>/package, after a build: `cpack --config <build>/CPackConfig.cmake` (or
+# `cpack` in the build directory). <platform> is windows-x86, windows-x64 or
 # linux-x86_64.
 if(ZEPHRA_WIN32)
     if(CMAKE_SIZEOF_VOID_P EQUAL 8)

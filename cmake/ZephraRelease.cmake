@@ -9,8 +9,8 @@
 # that the tests and the debugger use.
 #
 # The same commit builds the same bytes in any directory at any time: no build paths
-# (the source and build directories are mapped to /zephra and /zephra/build), no link time stamp
-# in PE headers, and fixed times in the archives.
+# (the source and build directories are mapped to /zephra and /zephra/build), no time
+# stamp in PE headers, and the commit's time on every archive entry.
 
 set(ZEPHRA_RELEASE_DIR "${CMAKE_BINARY_DIR}/ship")
 if(ZEPHRA_WIN32)
