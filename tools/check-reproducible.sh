@@ -11,7 +11,7 @@
 # cache (tools/voice-deps.sh), as in every build. Prints the archives' hashes of both
 # builds and "reproducible" or, for archives that differ, which files inside differ.
 # Exit code 0 when every archive is identical. Takes two builds of the shipped files per
-# preset (about 10 minutes for windows-x86 on two busy cores), so it is not part of CTest.
+# preset (2 to 4 minutes each for windows-x86 on two busy cores), so it is not in CTest.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 commit=HEAD
