@@ -138,12 +138,17 @@ sync_tree() {
     done
 }
 
+# Copies the toolchain files into INTO; true when one of them changed.
 sync_toolchain() {
-    local into=$1 f
+    local into=$1 f changed=1
     mkdir -p "$into"
     for f in "$here"/cmake/mingw-*.cmake; do
-        cmp -s "$f" "$into/${f##*/}" || cp "$f" "$into/"
+        if ! cmp -s "$f" "$into/${f##*/}"; then
+            cp "$f" "$into/"
+            changed=0
+        fi
     done
+    return $changed
 }
 
 build_arch() {
@@ -169,7 +174,11 @@ build_arch() {
             local start=$SECONDS
             rm -rf "$prefix"
             sync_tree "$recipe" "$source/recipe"
-            sync_toolchain "$source/toolchain"
+            # A toolchain file's flags reach a build directory only when it is configured
+            # for the first time (CMAKE_<LANG>_FLAGS_INIT); a changed one configures anew.
+            if sync_toolchain "$source/toolchain"; then
+                rm -f "$build/CMakeCache.txt"
+            fi
             # A build directory made from a worktree's own recipe starts again.
             if [ -f "$build/CMakeCache.txt" ] &&
                 ! grep -qx "CMAKE_HOME_DIRECTORY:INTERNAL=$source/recipe" "$build/CMakeCache.txt"; then
