@@ -5,7 +5,8 @@
 #   cmake -DOBJDUMP=<objdump> -DLISTS=<dir of lists> -DFILES=<file;...> [-DUPDATE=ON]
 #         -P check_imports.cmake
 #
-# A list is <LISTS>/<file name>.txt with one "DLL function" line an import, sorted,
+# A list is <LISTS>/<file name>.txt with one "DLL function" line an import and a
+# "header SubsystemVersion N.N" line for the PE header's Windows version, sorted,
 # after "#" lines (without ";") that say which Windows the imports need and why. UPDATE=ON writes the
 # import lines from the files instead of checking them, keeping the "#" lines.
 cmake_minimum_required(VERSION 3.25)
@@ -32,6 +33,12 @@ foreach(file IN LISTS FILES)
             set(dll "")
         endif()
     endforeach()
+    # The oldest Windows the header admits: a newer subsystem version stops a file from
+    # loading on older Windows as surely as a missing import.
+    string(REGEX MATCH "MajorSubsystemVersion\t([0-9]+)" major "${dump}")
+    set(major "${CMAKE_MATCH_1}")
+    string(REGEX MATCH "MinorSubsystemVersion\t([0-9]+)" minor "${dump}")
+    list(APPEND imports "header SubsystemVersion ${major}.${CMAKE_MATCH_1}")
     list(SORT imports)
     list(REMOVE_DUPLICATES imports)
     get_filename_component(name "${file}" NAME)
