@@ -5,12 +5,19 @@ set(ZEPHRA_STAGE_DIR "${CMAKE_BINARY_DIR}/stage")
 set(ZEPHRA_STAGE_NATIVE_DIR "${ZEPHRA_STAGE_DIR}/native")
 file(MAKE_DIRECTORY "${ZEPHRA_STAGE_NATIVE_DIR}")
 
-# zephra_stage(<target> [NATIVE]): put a deliverable's output into the stage.
+# zephra_stage(<target> [NATIVE] DESCRIPTION <text>): put a deliverable's output into
+# the stage, give it its version resource (DESCRIPTION is its FileDescription) and make
+# its release files (cmake/ZephraRelease.cmake).
 function(zephra_stage target)
-    cmake_parse_arguments(ARG "NATIVE" "" "" ${ARGN})
+    cmake_parse_arguments(ARG "NATIVE" "DESCRIPTION" "" ${ARGN})
+    if(NOT ARG_DESCRIPTION)
+        message(FATAL_ERROR "zephra_stage(${target}): DESCRIPTION is missing")
+    endif()
     set(dir "${ZEPHRA_STAGE_DIR}")
+    set(subdir "")
     if(ARG_NATIVE)
         set(dir "${ZEPHRA_STAGE_NATIVE_DIR}")
+        set(subdir native)
     endif()
     set_target_properties(${target} PROPERTIES
         RUNTIME_OUTPUT_DIRECTORY "${dir}"
@@ -19,6 +26,12 @@ function(zephra_stage target)
     if(ZEPHRA_WIN32)
         # No "lib" prefix on Windows DLLs: the host loads qel.dll, Vistrel.dll, ...
         set_target_properties(${target} PROPERTIES PREFIX "")
+        zephra_version_resource(${target} "${ARG_DESCRIPTION}")
+        target_sources(${target} PRIVATE $<TARGET_OBJECTS:zephra_tick_count64>)
+    endif()
+    # Sanitizer and fuzzing builds are never shipped.
+    if(ZEPHRA_SANITIZER STREQUAL "" AND NOT ZEPHRA_FUZZ)
+        zephra_release_file(${target} "${subdir}")
     endif()
     set_property(GLOBAL APPEND PROPERTY ZEPHRA_DELIVERABLES ${target})
 endfunction()

@@ -18,6 +18,7 @@
 #include "session/log_manager.h"
 #include "session/qel_api.h"
 #include "session/request_queue.h"
+#include "zephra_version.h"
 #include "session/session_timing.h"
 #include "session/wav_recorder.h"
 
@@ -64,7 +65,8 @@ public:
     static constexpr uint32_t kTextBytes = 64;  // name and status: 63 characters + NUL
     static constexpr uint32_t kErrorBytes = 128;
     static constexpr uint32_t kReceiveBytes = 3000;
-    static constexpr const char* kProtocolVersion = "1.0.0";
+    // The project's version (top CMakeLists.txt), announced as the protocol version.
+    static constexpr const char* kProtocolVersion = ZEPHRA_VERSION_TEXT;
     static constexpr const char* kCodec = "opus/32000";
 
     // Creates a client and resets it; null when memory runs out.

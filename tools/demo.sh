@@ -96,3 +96,15 @@ server_pid=""
 
 # The same kind of call made by the Java host through tallix on the sound server.
 ./tools/voice-demo.sh
+
+# The release: CPack packs each build's stripped files, their symbols and SHA256SUMS.
+for preset in linux windows-x64 windows-x86; do
+    cpack --config "build/$preset/CPackConfig.cmake" >"build/$preset/cpack.log" 2>&1 ||
+        { echo "cpack failed for $preset; see build/$preset/cpack.log"; exit 1; }
+done
+echo "=== release archives (SHA256SUMS beside each pair; tools/symbolize.sh reads crash addresses with the symbols archive)"
+for preset in linux windows-x64 windows-x86; do
+    sed "s|  |  build/$preset/package/|; s/^/    /" "build/$preset/package/SHA256SUMS"
+done
+release=$(ls build/windows-x86/package/zephra-native-*-windows-x86.zip)
+echo "=== the Windows release to hand over: $release"

@@ -106,13 +106,19 @@ fetch_all() {
 }
 
 # The recipe's files that make ARCH's build; the native one has only the audio
-# processing module.
+# processing module. A Windows build also depends on its toolchain file's flags.
 recipe_hash() {
-    local skip=()
-    [ "$1" = linux-x86_64 ] && skip=(! -name opus.cmake ! -name speexdsp.cmake
-        ! -name 'portaudio*' ! -name resample.cmake)
-    (cd "$recipe" && find . -type f ! -name '*.pyc' "${skip[@]}" | LC_ALL=C sort | xargs sha256sum) |
-        sha256sum | cut -c1-12
+    local skip=() toolchain=()
+    case "$1" in
+    linux-x86_64) skip=(! -name opus.cmake ! -name speexdsp.cmake
+        ! -name 'portaudio*' ! -name resample.cmake) ;;
+    i686-w64-mingw32) toolchain=("$here/cmake/mingw-common.cmake" "$here/cmake/mingw-i686.cmake") ;;
+    x86_64-w64-mingw32) toolchain=("$here/cmake/mingw-common.cmake" "$here/cmake/mingw-x86_64.cmake") ;;
+    esac
+    {
+        (cd "$recipe" && find . -type f ! -name '*.pyc' "${skip[@]}" | LC_ALL=C sort | xargs sha256sum)
+        [ ${#toolchain[@]} -eq 0 ] || sha256sum "${toolchain[@]}" | cut -c1-64
+    } | sha256sum | cut -c1-12
 }
 
 # Copies the files of directory FROM into INTO that differ from INTO's, and removes
@@ -132,12 +138,17 @@ sync_tree() {
     done
 }
 
+# Copies the toolchain files into INTO; true when one of them changed.
 sync_toolchain() {
-    local into=$1 f
+    local into=$1 f changed=1
     mkdir -p "$into"
     for f in "$here"/cmake/mingw-*.cmake; do
-        cmp -s "$f" "$into/${f##*/}" || cp "$f" "$into/"
+        if ! cmp -s "$f" "$into/${f##*/}"; then
+            cp "$f" "$into/"
+            changed=0
+        fi
     done
+    return $changed
 }
 
 build_arch() {
@@ -163,7 +174,11 @@ build_arch() {
             local start=$SECONDS
             rm -rf "$prefix"
             sync_tree "$recipe" "$source/recipe"
-            sync_toolchain "$source/toolchain"
+            # A toolchain file's flags reach a build directory only when it is configured
+            # for the first time (CMAKE_<LANG>_FLAGS_INIT); a changed one configures anew.
+            if sync_toolchain "$source/toolchain"; then
+                rm -f "$build/CMakeCache.txt"
+            fi
             # A build directory made from a worktree's own recipe starts again.
             if [ -f "$build/CMakeCache.txt" ] &&
                 ! grep -qx "CMAKE_HOME_DIRECTORY:INTERNAL=$source/recipe" "$build/CMakeCache.txt"; then

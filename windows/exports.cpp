@@ -5,13 +5,15 @@
 
 #include <cstdlib>
 
+#include "zephra_version.h"
+
 #include "windows/capture.h"
 #include "windows/window_list.h"
 #include "windows/window_record.h"
 
 namespace {
 
-constexpr std::int32_t kVersion = 8;
+constexpr std::int32_t kVersion = ZEPHRA_WINDOW_HELPERS_INTERFACE;
 
 std::uint8_t* deliver(std::optional<vistrel::RgbaImage> image, std::uint32_t* width,
                       std::uint32_t* height, std::uint32_t* size) noexcept {
