@@ -2,6 +2,7 @@
 // See kUsage, and bench/ear_probe.sh, which runs the probe, a voice server and the engine.
 #include <jack/jack.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -33,7 +34,7 @@ const char kUsage[] =
     "              added to --speech (a near-end talker, optional): prints the speaker's\n"
     "              level and the echo's level at the microphone (in a conference with a\n"
     "              far end, which measures what comes back)\n"
-    "  level FILE  the RMS level of a 16-bit WAV file after --skip seconds\n"
+    "  level FILE  the RMS level of a 16-bit WAV file after --skip seconds (--length)\n"
     "  loop        checks the probe itself: a delay client of --delay frames between\n"
     "              NAME:out and NAME:in, measured as in latency mode\n"
     "options:\n"
@@ -47,6 +48,7 @@ const char kUsage[] =
     "  --echo-delay-ms MS speaker-to-microphone delay (default 5)\n"
     "  --echo-gain-db DB  speaker-to-microphone gain (default -6)\n"
     "  --skip S           seconds left out at the start of levels (default 5)\n"
+    "  --length S         level: seconds measured after --skip (default: to the end)\n"
     "  --delay FRAMES     loop mode's delay (default 1000)\n"
     "  --save DIR         also write DIR/mic.wav and DIR/speaker.wav\n"
     "example:\n"
@@ -56,7 +58,7 @@ const char kUsage[] =
 struct Options {
     std::string mode, file, name = "probe", speech, save;
     double seconds = 20, settle = 3, wait = 90, threshold = 0.05, minRunMs = 2;
-    double echoDelayMs = 5, echoGainDb = -6, skip = 5;
+    double echoDelayMs = 5, echoGainDb = -6, skip = 5, length = 0;
     int delay = 1000;
 };
 
@@ -100,6 +102,7 @@ bool parse(int argc, char** argv, Options& o, std::string& error) {
         else if (arg == "--echo-delay-ms") o.echoDelayMs = std::atof(v);
         else if (arg == "--echo-gain-db") o.echoGainDb = std::atof(v);
         else if (arg == "--skip") o.skip = std::atof(v);
+        else if (arg == "--length") o.length = std::atof(v);
         else if (arg == "--delay") o.delay = std::atoi(v);
         else {
             error = "unknown argument " + arg;
@@ -153,6 +156,9 @@ bool record(earprobe::JackProbe& probe, const Options& o) {
     std::printf("connected\n");
     std::this_thread::sleep_for(std::chrono::duration<double>(o.settle));
     probe.start();
+    // For lining up another recording of the same call (the far end's) with this one.
+    std::printf("recording from %.3f (seconds since the epoch)\n",
+                std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count());
     while (!probe.finished() && !g_stop) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
@@ -172,6 +178,9 @@ int reportLatency(const earprobe::JackProbe& probe, const earprobe::Clicks& clic
     const earprobe::Spread s = earprobe::spreadOf(values);
     int sent = 0;
     for (const int64_t at : clicks.at) sent += at < static_cast<int64_t>(probe.heard().size()) ? 1 : 0;
+    std::printf("each burst, in order (ms):");
+    for (const double v : values) std::printf(" %.0f", v);
+    std::printf("\n");
     std::printf("mouth-to-ear: %d of %d bursts heard; median %.1f ms, p90 %.1f ms, max %.1f ms, "
                 "min %.1f ms (%d Hz, %d-frame periods)\n",
                 s.count, sent, s.median, s.p90, s.max, s.min, probe.rate(), probe.period());
@@ -270,14 +279,18 @@ int runLevel(const Options& o) {
         return 2;
     }
     const auto from = static_cast<int64_t>(o.skip * audio->rate);
-    const auto to = static_cast<int64_t>(audio->samples.size());
+    auto to = static_cast<int64_t>(audio->samples.size());
+    if (o.length > 0) {
+        to = std::min(to, from + static_cast<int64_t>(o.length * audio->rate));
+    }
     std::vector<double> seconds;
     for (int64_t at = from; at + audio->rate <= to; at += audio->rate) {
         seconds.push_back(earprobe::levelDbfs(audio->samples, at, at + audio->rate));
     }
-    std::printf("level: %.1f dBFS over %.1f s of %s, its seconds' median %.1f dBFS\n",
+    const earprobe::Spread spread = earprobe::spreadOf(seconds);
+    std::printf("level: %.1f dBFS over %.1f s of %s, its seconds' median %.1f dBFS, p90 %.1f dBFS\n",
                 earprobe::levelDbfs(audio->samples, from, to), ms(to - from, audio->rate) / 1000,
-                o.file.c_str(), earprobe::spreadOf(seconds).median);
+                o.file.c_str(), spread.median, spread.p90);
     return 0;
 }
 
