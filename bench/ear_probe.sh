@@ -15,7 +15,10 @@
 #   --preset NAME     the Windows build (default windows-x86)
 #   --loss PCT        the voice server loses PCT % of the voice packets (qel-server --loss)
 #   --seconds N       the probe's recording (default 20)
-#   --near            echo: a near-end talker too (double talk)
+#   --near            echo: a near-end talker too (double talk); the far end then reports
+#                     the level at which it heard the near end
+#   --near-alone      as --near, with the far end silent: the same level without double
+#                     talk (the difference of the two is the near end's loss in double talk)
 #   --no-aec          echo, Wine only: the engine's echo canceller off
 #   --echo-delay-ms MS echo: the speaker-to-microphone delay (default 5)
 #   --keep DIR        keep the run's files (WAVs, logs) in DIR
@@ -26,7 +29,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
 linux="$root/build/linux"
-wine=0 preset=windows-x86 loss=0 seconds=20 near=0 no_aec=0 keep="" echo_delay=5
+wine=0 preset=windows-x86 loss=0 seconds=20 near=0 no_aec=0 keep="" echo_delay=5 far_silent=0
 while [ $# -gt 0 ]; do
     case "$1" in
     --wine) wine=1 ;;
@@ -34,6 +37,7 @@ while [ $# -gt 0 ]; do
     --loss) loss="$2"; shift ;;
     --seconds) seconds="$2"; shift ;;
     --near) near=1 ;;
+    --near-alone) near=1 far_silent=1 ;;
     --no-aec) no_aec=1 ;;
     --echo-delay-ms) echo_delay="$2"; shift ;;
     --keep) keep="$2"; shift ;;
@@ -113,8 +117,10 @@ if [ "$measure" = echo ]; then
     for _ in 1 2 3 4 5 6; do text="$text $text"; done
     speech "$work/far.wav" en "$text"
     far_start="$(date +%s.%N)"
+    far_in=(--in "$work/far.wav")
+    [ "$far_silent" = 1 ] && far_in=()
     "$linux/stage/qelcall" --server "127.0.0.1:$port" --service conference --pin 1234 \
-        --in "$work/far.wav" --out "$work/far-heard.wav" --seconds $((call_seconds + 60)) \
+        "${far_in[@]}" --out "$work/far-heard.wav" --seconds $((call_seconds + 60)) \
         >"$work/far.out" 2>&1 &
     far_pid=$!
     pids+=($far_pid)
@@ -160,6 +166,10 @@ if [ "$measure" = echo ]; then
     back="$(echo "$level" | sed -n 's/level: \(-\{0,1\}[0-9.inf]*\) dBFS.*/\1/p')"
     back_median="$(echo "$level" | sed -n 's/.*median \(-\{0,1\}[0-9.inf]*\) dBFS.*/\1/p')"
     back_p90="$(echo "$level" | sed -n 's/.*p90 \(-\{0,1\}[0-9.inf]*\) dBFS.*/\1/p')"
+    if [ "$near" = 1 ]; then
+        echo "far end heard the near end at $back dBFS (its seconds' median $back_median dBFS)"
+        exit 0
+    fi
     awk -v m="$at_mic" -v b="$back" -v s="$back_median" -v w="$back_p90" 'BEGIN {
         printf "echo reduction: %.1f dB (echo at the microphone %s dBFS, back at the far end %s dBFS);", m - b, m, b
         printf " of the median second %.1f dB, of the loudest tenth %.1f dB\n", m - s, m - w }'
