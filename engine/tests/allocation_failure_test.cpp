@@ -36,6 +36,7 @@ class AllocationFailure : public ::testing::Test {
         pa.openedExclusive.reserve(100000);
         pa.formatQueries.reserve(100000);
         pa.openedDevices.reserve(100000);
+        pa.openedOutputChannels.reserve(100000);
     }
     void expectAllGivenBack() {
         EXPECT_EQ(pa.references, 0);
