@@ -15,7 +15,10 @@
 #   --preset NAME     the Windows build (default windows-x86)
 #   --loss PCT        the voice server loses PCT % of the voice packets (qel-server --loss)
 #   --seconds N       the probe's recording (default 20)
-#   --near            echo: a near-end talker too (double talk)
+#   --near            echo: a near-end talker too (double talk); the far end then reports
+#                     the level at which it heard the near end
+#   --near-alone      as --near, with the far end silent: the same level without double
+#                     talk (the difference of the two is the near end's loss in double talk)
 #   --no-aec          echo, Wine only: the engine's echo canceller off
 #   --echo-delay-ms MS echo: the speaker-to-microphone delay (default 5)
 #   --keep DIR        keep the run's files (WAVs, logs) in DIR
@@ -26,7 +29,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
 linux="$root/build/linux"
-wine=0 preset=windows-x86 loss=0 seconds=20 near=0 no_aec=0 keep="" echo_delay=5
+wine=0 preset=windows-x86 loss=0 seconds=20 near=0 no_aec=0 keep="" echo_delay=5 far_silent=0
 while [ $# -gt 0 ]; do
     case "$1" in
     --wine) wine=1 ;;
@@ -34,6 +37,7 @@ while [ $# -gt 0 ]; do
     --loss) loss="$2"; shift ;;
     --seconds) seconds="$2"; shift ;;
     --near) near=1 ;;
+    --near-alone) near=1 far_silent=1 ;;
     --no-aec) no_aec=1 ;;
     --echo-delay-ms) echo_delay="$2"; shift ;;
     --keep) keep="$2"; shift ;;
@@ -108,15 +112,20 @@ grep -q '^ready' "$work/probe.out" || { cat "$work/probe.out" >&2; exit 1; }
 
 # The call lasts the probe's wait for the stream, its settling and its recording.
 call_seconds=$((seconds + settle + 6))
+far_pid=""
 if [ "$measure" = echo ]; then
     # The far end: speech into the conference from the native call tool, recording what
-    # it hears back, for as long as the engine's call.
+    # it hears back, until the probe has done.
     for _ in 1 2 3 4 5 6; do text="$text $text"; done
     speech "$work/far.wav" en "$text"
+    far_start="$(date +%s.%N)"
+    far_in=(--in "$work/far.wav")
+    [ "$far_silent" = 1 ] && far_in=()
     "$linux/stage/qelcall" --server "127.0.0.1:$port" --service conference --pin 1234 \
-        --in "$work/far.wav" --out "$work/far-heard.wav" --seconds $((call_seconds + 10)) \
+        "${far_in[@]}" --out "$work/far-heard.wav" --seconds $((call_seconds + 60)) \
         >"$work/far.out" 2>&1 &
-    pids+=($!)
+    far_pid=$!
+    pids+=($far_pid)
 fi
 
 if [ "$wine" = 1 ]; then
@@ -131,27 +140,39 @@ if [ "$wine" = 1 ]; then
     flags=()
     [ "$no_aec" = 1 ] && flags+=(--no-aec)
     (cd "$build/tests" && ../wine-run.sh tallix_call.exe "$port" "$service" 1234 "$call_seconds" \
-        "${flags[@]}") >"$work/engine.out" 2>&1 || true
+        "${flags[@]}") >"$work/engine.out" 2>&1 &
 else
     [ "$no_aec" = 1 ] && echo "ear_probe.sh: --no-aec is for --wine only; the Java host keeps its defaults" >&2
     (cd "$linux/stage" && java -Djava.library.path=. -Djava.util.logging.config.file=/dev/null \
         -cp "$linux/java/tallix_java.jar" com.zephra.tallix.host.ReferenceHost 127.0.0.1 "$port" \
-        "$service" 1234 "$call_seconds") >"$work/engine.out" 2>&1 || true
+        "$service" 1234 "$call_seconds") >"$work/engine.out" 2>&1 &
 fi
+engine_pid=$!
 wait "$probe_pid" || true
+# The far end stops with the probe, while the engine is still in the call.
+if [ -n "$far_pid" ]; then
+    kill -INT "$far_pid" 2>/dev/null || true
+    wait "$far_pid" || true
+fi
+wait "$engine_pid" || true
 grep -E "Audio latency|Audio setup|event|Using audio devices" "$work/engine.out" | tr -d '\r' | sed 's/^/  engine: /' | head -8
-grep -vE '^(ready|connected)' "$work/probe.out"
+grep -vE '^(ready|connected|recording from)' "$work/probe.out"
 if [ "$measure" = echo ]; then
-    # Let the far end finish its recording, then: how much of the echo at the engine's
+    # The same stretch of the call in the far end's recording as in the probe's, past
+    # the first 5 s (the canceller's start): how much of the echo at the engine's
     # microphone reached the far end.
-    sleep 1
-    kill "${pids[-1]}" 2>/dev/null || true
-    sleep 1
     at_mic="$(sed -n 's/.*echo at the microphone \(-\{0,1\}[0-9.inf]*\) dBFS.*/\1/p' "$work/probe.out")"
-    level="$("$probe" level "$work/far-heard.wav" --skip $((settle + 8)))"
+    from="$(sed -n 's/^recording from \([0-9.]*\).*/\1/p' "$work/probe.out")"
+    skip="$(awk -v r="$from" -v f="$far_start" 'BEGIN { printf "%.3f", r - f + 5 }')"
+    level="$("$probe" level "$work/far-heard.wav" --skip "$skip" --length $((seconds - 5)))"
     back="$(echo "$level" | sed -n 's/level: \(-\{0,1\}[0-9.inf]*\) dBFS.*/\1/p')"
     back_median="$(echo "$level" | sed -n 's/.*median \(-\{0,1\}[0-9.inf]*\) dBFS.*/\1/p')"
-    awk -v m="$at_mic" -v b="$back" -v s="$back_median" 'BEGIN {
+    back_p90="$(echo "$level" | sed -n 's/.*p90 \(-\{0,1\}[0-9.inf]*\) dBFS.*/\1/p')"
+    if [ "$near" = 1 ]; then
+        echo "far end heard the near end at $back dBFS (its seconds' median $back_median dBFS)"
+        exit 0
+    fi
+    awk -v m="$at_mic" -v b="$back" -v s="$back_median" -v w="$back_p90" 'BEGIN {
         printf "echo reduction: %.1f dB (echo at the microphone %s dBFS, back at the far end %s dBFS);", m - b, m, b
-        printf " of the median second %.1f dB\n", m - s }'
+        printf " of the median second %.1f dB, of the loudest tenth %.1f dB\n", m - s, m - w }'
 fi

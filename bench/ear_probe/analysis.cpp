@@ -11,7 +11,8 @@ Clicks scheduleClicks(int rate, int64_t frames, double minGapS, double maxGapS, 
     clicks.length = rate / 200;
     std::mt19937 random(seed);
     std::uniform_real_distribution<double> gap(minGapS, maxGapS);
-    for (int64_t at = rate / 2; at + rate < frames; at += static_cast<int64_t>(gap(random) * rate)) {
+    for (int64_t at = rate / 2; at + rate < frames;
+         at += static_cast<int64_t>(gap(random) * rate)) {
         clicks.at.push_back(at);
     }
     return clicks;
@@ -103,8 +104,8 @@ int64_t envelopeLag(const std::vector<float>& played, const std::vector<float>& 
     return best;
 }
 
-Holes digitalSilence(const std::vector<float>& played, const std::vector<float>& heard,
-                     int64_t lag, int rate, int minRun, double speechDbfs) {
+Holes digitalSilence(const std::vector<float>& played, const std::vector<float>& heard, int64_t lag,
+                     int rate, int minRun, double speechDbfs) {
     Holes holes;
     const int block = rate / 100;
     const auto blocks = static_cast<int64_t>(played.size()) / block;

@@ -49,8 +49,8 @@ struct Holes {
     int64_t longestRun = 0;
     double speechSeconds = 0;  // heard frames that fall in speech
 };
-Holes digitalSilence(const std::vector<float>& played, const std::vector<float>& heard,
-                     int64_t lag, int rate, int minRun, double speechDbfs);
+Holes digitalSilence(const std::vector<float>& played, const std::vector<float>& heard, int64_t lag,
+                     int rate, int minRun, double speechDbfs);
 
 // RMS level in dBFS of samples [from, to); -inf for digital silence.
 double levelDbfs(const std::vector<float>& samples, int64_t from, int64_t to);

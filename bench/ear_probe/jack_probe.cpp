@@ -44,7 +44,8 @@ JackProbe::JackProbe(const std::string& name) {
 
 int JackProbe::xrun(void* self) {
     auto& probe = *static_cast<JackProbe*>(self);
-    if (probe.m_armed.load(std::memory_order_acquire) && !probe.m_done.load(std::memory_order_acquire)) {
+    if (probe.m_armed.load(std::memory_order_acquire) &&
+        !probe.m_done.load(std::memory_order_acquire)) {
         probe.m_xruns.fetch_add(1, std::memory_order_relaxed);
     }
     return 0;

@@ -2,6 +2,7 @@
 // See kUsage, and bench/ear_probe.sh, which runs the probe, a voice server and the engine.
 #include <jack/jack.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -33,7 +34,7 @@ const char kUsage[] =
     "              added to --speech (a near-end talker, optional): prints the speaker's\n"
     "              level and the echo's level at the microphone (in a conference with a\n"
     "              far end, which measures what comes back)\n"
-    "  level FILE  the RMS level of a 16-bit WAV file after --skip seconds\n"
+    "  level FILE  the RMS level of a 16-bit WAV file after --skip seconds (--length)\n"
     "  loop        checks the probe itself: a delay client of --delay frames between\n"
     "              NAME:out and NAME:in, measured as in latency mode\n"
     "options:\n"
@@ -47,6 +48,7 @@ const char kUsage[] =
     "  --echo-delay-ms MS speaker-to-microphone delay (default 5)\n"
     "  --echo-gain-db DB  speaker-to-microphone gain (default -6)\n"
     "  --skip S           seconds left out at the start of levels (default 5)\n"
+    "  --length S         level: seconds measured after --skip (default: to the end)\n"
     "  --delay FRAMES     loop mode's delay (default 1000)\n"
     "  --save DIR         also write DIR/mic.wav and DIR/speaker.wav\n"
     "example:\n"
@@ -56,12 +58,14 @@ const char kUsage[] =
 struct Options {
     std::string mode, file, name = "probe", speech, save;
     double seconds = 20, settle = 3, wait = 90, threshold = 0.05, minRunMs = 2;
-    double echoDelayMs = 5, echoGainDb = -6, skip = 5;
+    double echoDelayMs = 5, echoGainDb = -6, skip = 5, length = 0;
     int delay = 1000;
 };
 
 std::atomic<bool> g_stop{false};
-void onSignal(int) { g_stop = true; }
+void onSignal(int) {
+    g_stop = true;
+}
 
 int usageError(const std::string& message) {
     std::fprintf(stderr, "ear_probe: %s\n%s", message.c_str(), kUsage);
@@ -89,18 +93,32 @@ bool parse(int argc, char** argv, Options& o, std::string& error) {
             return false;
         }
         const char* v = argv[++i];
-        if (arg == "--name") o.name = v;
-        else if (arg == "--speech") o.speech = v;
-        else if (arg == "--save") o.save = v;
-        else if (arg == "--seconds") o.seconds = std::atof(v);
-        else if (arg == "--settle") o.settle = std::atof(v);
-        else if (arg == "--wait") o.wait = std::atof(v);
-        else if (arg == "--threshold") o.threshold = std::atof(v);
-        else if (arg == "--min-run-ms") o.minRunMs = std::atof(v);
-        else if (arg == "--echo-delay-ms") o.echoDelayMs = std::atof(v);
-        else if (arg == "--echo-gain-db") o.echoGainDb = std::atof(v);
-        else if (arg == "--skip") o.skip = std::atof(v);
-        else if (arg == "--delay") o.delay = std::atoi(v);
+        if (arg == "--name")
+            o.name = v;
+        else if (arg == "--speech")
+            o.speech = v;
+        else if (arg == "--save")
+            o.save = v;
+        else if (arg == "--seconds")
+            o.seconds = std::atof(v);
+        else if (arg == "--settle")
+            o.settle = std::atof(v);
+        else if (arg == "--wait")
+            o.wait = std::atof(v);
+        else if (arg == "--threshold")
+            o.threshold = std::atof(v);
+        else if (arg == "--min-run-ms")
+            o.minRunMs = std::atof(v);
+        else if (arg == "--echo-delay-ms")
+            o.echoDelayMs = std::atof(v);
+        else if (arg == "--echo-gain-db")
+            o.echoGainDb = std::atof(v);
+        else if (arg == "--skip")
+            o.skip = std::atof(v);
+        else if (arg == "--length")
+            o.length = std::atof(v);
+        else if (arg == "--delay")
+            o.delay = std::atoi(v);
         else {
             error = "unknown argument " + arg;
             return false;
@@ -114,7 +132,8 @@ bool parse(int argc, char** argv, Options& o, std::string& error) {
 }
 
 // The prepared speech, looped to `frames`; empty with an error when unusable.
-std::vector<float> loopedSpeech(const std::string& path, int rate, int64_t frames, std::string& error) {
+std::vector<float> loopedSpeech(const std::string& path, int rate, int64_t frames,
+                                std::string& error) {
     std::optional<qelcall::MonoAudio> speech = qelcall::readWav(path, error);
     if (!speech) {
         return {};
@@ -153,6 +172,10 @@ bool record(earprobe::JackProbe& probe, const Options& o) {
     std::printf("connected\n");
     std::this_thread::sleep_for(std::chrono::duration<double>(o.settle));
     probe.start();
+    // For lining up another recording of the same call (the far end's) with this one.
+    std::printf(
+        "recording from %.3f (seconds since the epoch)\n",
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count());
     while (!probe.finished() && !g_stop) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
@@ -163,18 +186,27 @@ bool record(earprobe::JackProbe& probe, const Options& o) {
     return true;
 }
 
-double ms(int64_t frames, int rate) { return 1000.0 * static_cast<double>(frames) / rate; }
+double ms(int64_t frames, int rate) {
+    return 1000.0 * static_cast<double>(frames) / rate;
+}
 
-int reportLatency(const earprobe::JackProbe& probe, const earprobe::Clicks& clicks, const Options& o) {
-    const std::vector<int64_t> delays = earprobe::clickDelays(clicks, probe.heard(), static_cast<float>(o.threshold));
+int reportLatency(const earprobe::JackProbe& probe, const earprobe::Clicks& clicks,
+                  const Options& o) {
+    const std::vector<int64_t> delays =
+        earprobe::clickDelays(clicks, probe.heard(), static_cast<float>(o.threshold));
     std::vector<double> values;
     for (const int64_t d : delays) values.push_back(ms(d, probe.rate()));
     const earprobe::Spread s = earprobe::spreadOf(values);
     int sent = 0;
-    for (const int64_t at : clicks.at) sent += at < static_cast<int64_t>(probe.heard().size()) ? 1 : 0;
-    std::printf("mouth-to-ear: %d of %d bursts heard; median %.1f ms, p90 %.1f ms, max %.1f ms, "
-                "min %.1f ms (%d Hz, %d-frame periods)\n",
-                s.count, sent, s.median, s.p90, s.max, s.min, probe.rate(), probe.period());
+    for (const int64_t at : clicks.at)
+        sent += at < static_cast<int64_t>(probe.heard().size()) ? 1 : 0;
+    std::printf("each burst, in order (ms):");
+    for (const double v : values) std::printf(" %.0f", v);
+    std::printf("\n");
+    std::printf(
+        "mouth-to-ear: %d of %d bursts heard; median %.1f ms, p90 %.1f ms, max %.1f ms, "
+        "min %.1f ms (%d Hz, %d-frame periods)\n",
+        s.count, sent, s.median, s.p90, s.max, s.min, probe.rate(), probe.period());
     return s.count > 0 ? 0 : 1;
 }
 
@@ -217,17 +249,20 @@ int runHoles(earprobe::JackProbe& probe, const Options& o) {
     if (!record(probe, o)) {
         return 1;
     }
-    const int64_t lag = earprobe::envelopeLag(probe.mic(), probe.heard(), probe.rate(), probe.rate());
+    const int64_t lag =
+        earprobe::envelopeLag(probe.mic(), probe.heard(), probe.rate(), probe.rate());
     if (lag < 0) {
         std::printf("holes: nothing came back\n");
         return 1;
     }
     const int minRun = std::max(1, static_cast<int>(o.minRunMs * probe.rate() / 1000));
-    const earprobe::Holes h = earprobe::digitalSilence(probe.mic(), probe.heard(), lag, probe.rate(), minRun, -40);
-    std::printf("holes: %d stretches of digital silence (>= %.1f ms) in %.1f s of returning speech: "
-                "%.2f per second, %.1f ms silent in all, longest %.1f ms (speech back after %.1f ms)\n",
-                h.runs, o.minRunMs, h.speechSeconds, h.speechSeconds > 0 ? h.runs / h.speechSeconds : 0,
-                ms(h.silentFrames, probe.rate()), ms(h.longestRun, probe.rate()), ms(lag, probe.rate()));
+    const earprobe::Holes h =
+        earprobe::digitalSilence(probe.mic(), probe.heard(), lag, probe.rate(), minRun, -40);
+    std::printf(
+        "holes: %d stretches of digital silence (>= %.1f ms) in %.1f s of returning speech: "
+        "%.2f per second, %.1f ms silent in all, longest %.1f ms (speech back after %.1f ms)\n",
+        h.runs, o.minRunMs, h.speechSeconds, h.speechSeconds > 0 ? h.runs / h.speechSeconds : 0,
+        ms(h.silentFrames, probe.rate()), ms(h.longestRun, probe.rate()), ms(lag, probe.rate()));
     return 0;
 }
 
@@ -254,11 +289,12 @@ int runEcho(earprobe::JackProbe& probe, const Options& o) {
     }
     const auto from = static_cast<int64_t>(o.skip * probe.rate());
     const auto to = static_cast<int64_t>(probe.heard().size());
-    std::printf("echo: speaker %.1f dBFS, echo at the microphone %.1f dBFS (%.0f ms, %+.0f dB), "
-                "microphone in all %.1f dBFS, over %.1f s\n",
-                earprobe::levelDbfs(probe.heard(), from, to), earprobe::levelDbfs(probe.echo(), from, to),
-                o.echoDelayMs, o.echoGainDb, earprobe::levelDbfs(probe.mic(), from, to),
-                ms(to - from, probe.rate()) / 1000);
+    std::printf(
+        "echo: speaker %.1f dBFS, echo at the microphone %.1f dBFS (%.0f ms, %+.0f dB), "
+        "microphone in all %.1f dBFS, over %.1f s\n",
+        earprobe::levelDbfs(probe.heard(), from, to), earprobe::levelDbfs(probe.echo(), from, to),
+        o.echoDelayMs, o.echoGainDb, earprobe::levelDbfs(probe.mic(), from, to),
+        ms(to - from, probe.rate()) / 1000);
     return 0;
 }
 
@@ -270,14 +306,19 @@ int runLevel(const Options& o) {
         return 2;
     }
     const auto from = static_cast<int64_t>(o.skip * audio->rate);
-    const auto to = static_cast<int64_t>(audio->samples.size());
+    auto to = static_cast<int64_t>(audio->samples.size());
+    if (o.length > 0) {
+        to = std::min(to, from + static_cast<int64_t>(o.length * audio->rate));
+    }
     std::vector<double> seconds;
     for (int64_t at = from; at + audio->rate <= to; at += audio->rate) {
         seconds.push_back(earprobe::levelDbfs(audio->samples, at, at + audio->rate));
     }
-    std::printf("level: %.1f dBFS over %.1f s of %s, its seconds' median %.1f dBFS\n",
-                earprobe::levelDbfs(audio->samples, from, to), ms(to - from, audio->rate) / 1000,
-                o.file.c_str(), earprobe::spreadOf(seconds).median);
+    const earprobe::Spread spread = earprobe::spreadOf(seconds);
+    std::printf(
+        "level: %.1f dBFS over %.1f s of %s, its seconds' median %.1f dBFS, p90 %.1f dBFS\n",
+        earprobe::levelDbfs(audio->samples, from, to), ms(to - from, audio->rate) / 1000,
+        o.file.c_str(), spread.median, spread.p90);
     return 0;
 }
 

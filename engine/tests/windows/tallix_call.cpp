@@ -28,7 +28,9 @@ void printLog() {
 int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     if (argc < 5) {
-        std::fprintf(stderr, "usage: tallix_call.exe PORT SERVICE PIN SECONDS [--no-aec] [--no-agc] [--no-ns]\n");
+        std::fprintf(
+            stderr,
+            "usage: tallix_call.exe PORT SERVICE PIN SECONDS [--no-aec] [--no-agc] [--no-ns]\n");
         return 2;
     }
     if (!tallix().complete() || tallix().onLoadResult != JNI_VERSION_1_4) {
@@ -43,17 +45,22 @@ int main(int argc, char** argv) {
     }
     for (int i = 5; i < argc; ++i) {
         const auto off = [&](auto setter) {
-            if (setter != nullptr) setter(env, nativeObject(), JNI_FALSE);
+            if (setter != nullptr)
+                setter(env, nativeObject(), JNI_FALSE);
         };
-        if (std::strcmp(argv[i], "--no-aec") == 0) off(tallix().setAecEnabled);
-        else if (std::strcmp(argv[i], "--no-agc") == 0) off(tallix().setAgcEnabled);
-        else if (std::strcmp(argv[i], "--no-ns") == 0) off(tallix().setNoiseSuppressionEnabled);
+        if (std::strcmp(argv[i], "--no-aec") == 0)
+            off(tallix().setAecEnabled);
+        else if (std::strcmp(argv[i], "--no-agc") == 0)
+            off(tallix().setAgcEnabled);
+        else if (std::strcmp(argv[i], "--no-ns") == 0)
+            off(tallix().setNoiseSuppressionEnabled);
     }
     tallix().setCallerId(env, nativeObject(), testJvm().newStringUtf8("tallix_call"));
     tallix_wine::HostConnection host;
     tallix().startCall(env, nativeObject(), testJvm().newStringUtf8(argv[3]),
-                       testJvm().newStringUtf8("127.0.0.1"), static_cast<jshort>(std::atoi(argv[1])),
-                       testJvm().newStringUtf8(argv[2]), nullptr, nullptr, JNI_FALSE);
+                       testJvm().newStringUtf8("127.0.0.1"),
+                       static_cast<jshort>(std::atoi(argv[1])), testJvm().newStringUtf8(argv[2]),
+                       nullptr, nullptr, JNI_FALSE);
     const std::string thrown = testJvm().pendingOnThisThread();
     if (!thrown.empty()) {
         printLog();
