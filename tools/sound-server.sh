@@ -80,11 +80,16 @@ launch() {
     done
 }
 
-# A server killed with SIGKILL leaves its entry in JACK's shared registry until a
-# server of the same name starts again; entries of names never used again fill the
-# registry ("Too many servers already active"). With no JACK server running at all,
-# everything in it is stale and goes.
+# A server killed with SIGKILL leaves its entry in JACK's shared registry of eight
+# servers until a server of the same name starts again; entries of names never used
+# again (other build trees' killed servers, other users') fill the registry ("Too many
+# servers already active"), whatever else runs. The entries whose process is gone are
+# freed, under the registry's lock; should that tool fail, with no JACK server running
+# at all everything in the registry is stale and goes.
 clear_stale_registry() {
+    if /usr/bin/python3 "$(dirname "$0")/jack-registry.py" reclaim >&2; then
+        return 0
+    fi
     if pgrep -x jackd >/dev/null 2>&1 || pgrep -x jackdbus >/dev/null 2>&1; then
         return 1
     fi
@@ -113,6 +118,9 @@ stop)
     ;;
 run)
     configure
+    # No second try here (the caller reaps the server), so a full registry is
+    # relieved first.
+    /usr/bin/python3 "$(dirname "$0")/jack-registry.py" reclaim >&2 || true
     exec jackd --no-realtime -n "$name" -d dummy -r 48000 -p 512 -C 2 -P 2 >"$dir/jackd.log" 2>&1
     ;;
 *)

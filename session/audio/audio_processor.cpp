@@ -54,7 +54,13 @@ void AudioProcessor::reset(bool echoCancellation, bool gainControl,
     // unprocessed) rather than ending the process.
     try {
         if (m_module) {
-            m_module->apm->Initialize();
+            // Initialising allocates the module's whole state anew (tens of
+            // microseconds with the echo canceller); a module that has seen no audio
+            // since it was last initialised is already in that state.
+            if (m_holdsAudio) {
+                m_module->apm->Initialize();
+                m_holdsAudio = false;
+            }
             return;
         }
         auto module = std::unique_ptr<Module>(new (std::nothrow) Module);
@@ -108,12 +114,14 @@ void AudioProcessor::enableNoiseSuppression(bool on) noexcept {
 // as they were, which is the best there is to send.
 void AudioProcessor::analyzeReverse(int16_t* block) noexcept {
     if (m_module) {
+        m_holdsAudio = true;
         m_module->apm->ProcessReverseStream(block, blockFormat(), blockFormat(), block);
     }
 }
 
 void AudioProcessor::process(int16_t* block, int delayMs) noexcept {
     if (m_module) {
+        m_holdsAudio = true;
         m_module->apm->set_stream_delay_ms(delayMs);
         m_module->apm->ProcessStream(block, blockFormat(), blockFormat(), block);
     }

@@ -30,8 +30,9 @@ public:
 
     // First call: creates and configures the module with the three flags (high-pass
     // filter always on). Later calls re-initialise its internal state and keep every
-    // setting. If the module cannot be created it stays absent and audio passes
-    // through unprocessed.
+    // setting; a module that has processed no block since then is left as it is (it
+    // is in that state already). If the module cannot be created it stays absent and
+    // audio passes through unprocessed.
     void reset(bool echoCancellation, bool gainControl, bool noiseSuppression) noexcept;
 
     bool exists() const noexcept { return m_module != nullptr; }
@@ -55,6 +56,8 @@ private:
     void apply() noexcept;
 
     std::unique_ptr<Module> m_module;
+    // A block went through the module since it was created or last initialised.
+    bool m_holdsAudio = false;
 };
 
 }  // namespace qel

@@ -6,6 +6,25 @@
 // Input: byte 0 state (mod 9), byte 1 flags (bit 0: client holds token 0x51A7E001),
 // then blocks of [h, l, bytes...]: length ((h & 0x0F) << 8) | l, bit 7 of h: UDP,
 // bit 6 of h: poll after the block.
+//
+// One client serves every input, with the device format set once as the engine sets it
+// before a call, so voice packets reach the cipher, the jitter buffer and the decoder.
+// Creating a client (its processing module, codec mode, recorder rings and log) costs
+// far more than an input runs, so it is kept, and each input starts from the state
+// that the client's reset gives, which is enough because an input reaches only:
+//  - the protocol fields, the request queue, the receive buffer and the log: reset
+//    empties or zeroes them all;
+//  - the audio counters, the audio gate, the jitter buffer, the decoder and the capture
+//    and playback queues (through voice packets and poll steps): reset empties them,
+//    keeping the device format;
+//  - the voice key, the send nonce and sequence, and the two receive buffers' bytes
+//    beyond their fill, which reset leaves alone (the next call's ANNOUNCE answer sets
+//    the key and nonce anew): the target zeroes them, so that no input sees what an
+//    earlier one left.
+// The processing module is fed only by audioIO, which the target never calls: it holds
+// no audio, and the reset leaves it as it is. What stays from input to input is then
+// memory that an input cannot reach (the module, the codec mode, the recorders' rings,
+// the log's storage), so a finding replays alone.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -41,8 +60,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) {
         return 0;
     }
-    static std::unique_ptr<VoiceClient> client = VoiceClient::create();
+    static const std::unique_ptr<VoiceClient> client = [] {
+        std::unique_ptr<VoiceClient> made = VoiceClient::create();
+        check(made != nullptr && made->audioSetup(48000, 512, 1024) == 2);
+        return made;
+    }();
     client->reset();
+    std::memset(client->m_voiceKey, 0, sizeof client->m_voiceKey);
+    client->m_sendNonce = 0;
+    client->m_sendSequence = 0;
+    std::memset(client->m_receive, 0, sizeof client->m_receive);
+    std::memset(client->m_datagram, 0, sizeof client->m_datagram);
     client->log().setLevel(5);
     g_now = 1;
     client->setTimeSource({&fakeNow, &fakeSleep, &fakeWait});

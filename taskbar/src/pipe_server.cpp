@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <utility>
 
 #include "platform/win32_handle.h"
 #include "taskbar/src/guarded.h"
@@ -19,9 +20,12 @@ namespace {
 
 constexpr DWORD kBufferBytes = static_cast<DWORD>(kMaxRequestBytes);
 constexpr DWORD kDefaultTimeoutMs = 5000;
-// Pause before trying again when no usable instance could be made, so that a
-// lasting failure neither spins nor stops the served connections (the pause is
-// alertable: their completion routines go on running).
+// A failed instance is tried again at once: the usual cause is a client that
+// connected and left before the connect was made, and the next client may be right
+// behind it. Only when that attempt fails too does the thread pause before each
+// further one, so that a lasting failure neither spins nor stops the served
+// connections (the pause is alertable: their completion routines go on running).
+constexpr int kAttemptsWithoutPause = 2;
 constexpr DWORD kRetryPauseMs = 1000;
 
 // One connected client. The overlapped record comes first: a completion routine gets
@@ -156,18 +160,26 @@ bool startConnect(HANDLE pipe, OVERLAPPED& overlapped, bool& pending) {
 }
 
 // An instance that waits for the next client, with its connect started. An instance
-// that cannot be made or connected is never served: it is closed, and after a pause a
-// new one is tried.
+// that cannot be connected is never served. It is closed only once the next instance
+// exists: while the name has an instance, a client that comes meanwhile finds the
+// pipe busy and waits for it, where a moment without one would tell it that no
+// server runs, and its command line would be lost.
 platform::UniqueFileHandle waitingInstance(OVERLAPPED& overlapped, bool& pending) {
-    for (;;) {
+    platform::UniqueFileHandle refused;
+    for (int attempt = 0;; ++attempt) {
+        if (attempt >= kAttemptsWithoutPause) {
+            SleepEx(kRetryPauseMs, TRUE);
+        }
         platform::UniqueFileHandle pipe(createInstance());
         if (!pipe) {
             std::printf("CreateNamedPipe failed with %lu.\n", GetLastError());
-        } else if (startConnect(pipe.get(), overlapped, pending)) {
+            continue;
+        }
+        refused.reset();
+        if (startConnect(pipe.get(), overlapped, pending)) {
             return pipe;
         }
-        pipe.reset();
-        SleepEx(kRetryPauseMs, TRUE);
+        refused = std::move(pipe);
     }
 }
 
@@ -179,10 +191,9 @@ DWORD serve() {
     }
     OVERLAPPED connect{};
     connect.hEvent = event.get();
+    bool pending = false;
+    platform::UniqueFileHandle pipe = waitingInstance(connect, pending);
     for (;;) {
-        bool pending = false;
-        platform::UniqueFileHandle pipe = waitingInstance(connect, pending);
-
         // Completion routines of connected clients run inside this wait.
         DWORD wait = WAIT_IO_COMPLETION;
         while (wait == WAIT_IO_COMPLETION) {
@@ -199,12 +210,17 @@ DWORD serve() {
                 return 0;
             }
         }
+        // The next instance waits before this client is served: a client that has
+        // already left has its connection closed at once, and the pipe name, which
+        // lives only as long as one of its instances, must not lapse meanwhile.
+        platform::UniqueFileHandle connected = std::move(pipe);
+        pipe = waitingInstance(connect, pending);
         auto* block = static_cast<PipeConnection*>(GlobalAlloc(GPTR, sizeof(PipeConnection)));
         if (block == nullptr) {
             std::printf("GlobalAlloc failed (%lu)\n", GetLastError());
             return 0;
         }
-        block->pipe = pipe.release();
+        block->pipe = connected.release();
         block->replyLength = 0;
         ConnectionOwner connection(block);
         startRead(connection);

@@ -38,8 +38,7 @@ HRESULT checkedPath(const std::wstring& path) {
 std::wstring iconPath(const std::wstring& directory, const std::wstring& library) {
     std::wstring underNative = directory + L"\\native\\" + library;
     if (checkedPath(underNative) == S_OK) {
-        platform::UniqueModule module(loadIconResources(underNative.c_str()));
-        if (module) {
+        if (loadIconResources(underNative.c_str())) {
             return underNative;
         }
     }

@@ -18,26 +18,26 @@ using platform::UniqueIcon;
 // The longest path the icon library load is given, with room for its terminating zero.
 constexpr std::size_t kMaxPathChars = MAX_PATH;
 
-// The icon library stays loaded for the life of the process: an overlay may be set
-// again from it at any time, and loading it again is then only a reference count.
-HMODULE loadIconLibrary(const std::optional<std::wstring>& name) {
+// The icon library under "native\" or, failing that, by the name alone. Empty when
+// neither maps; the icon load then fails and reports it.
+IconLibrary loadIconLibrary(const std::optional<std::wstring>& name) {
     if (!name) {
         std::printf("No icon library name given\n");
-        return nullptr;
+        return {};
     }
     const std::wstring underNative = L"native\\" + *name;
     if (underNative.size() >= kMaxPathChars) {
         std::printf("Icon library name too long\n");
-        return nullptr;
+        return {};
     }
-    HMODULE module = loadIconResources(underNative.c_str());
-    if (module == nullptr) {
-        module = loadIconResources(name->c_str());
+    IconLibrary library = loadIconResources(underNative.c_str());
+    if (!library) {
+        library = loadIconResources(name->c_str());
     }
-    if (module == nullptr) {
+    if (!library) {
         std::printf("LoadLibrary Failed : %lu\n", GetLastError());
     }
-    return module;
+    return library;
 }
 
 HRESULT createTaskbarList(ComPtr<ITaskbarList3>& list) {
@@ -57,12 +57,16 @@ void initialiseProcessIdentity() {
 }
 
 void setOverlay(HWND window, const std::optional<std::wstring>& libraryName, int iconNumber) {
-    HMODULE module = loadIconLibrary(libraryName);
     const auto resourceId = static_cast<WORD>(iconNumber + kFirstOverlayIconId);
-    UniqueIcon icon(static_cast<HICON>(
-        LoadImageW(module, MAKEINTRESOURCEW(resourceId), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR)));
-    if (!icon) {
-        std::printf("Icon (%d) Loading Failed : %lu\n", iconNumber + kFirstOverlayIconId, GetLastError());
+    UniqueIcon icon;
+    {
+        // The icon is a copy of its own: the library is unmapped once it is read.
+        const IconLibrary library = loadIconLibrary(libraryName);
+        icon.reset(static_cast<HICON>(
+            LoadImageW(library.get(), MAKEINTRESOURCEW(resourceId), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR)));
+        if (!icon) {
+            std::printf("Icon (%d) Loading Failed : %lu\n", iconNumber + kFirstOverlayIconId, GetLastError());
+        }
     }
     if (window == nullptr) {
         std::printf("HWND == NULL\n");

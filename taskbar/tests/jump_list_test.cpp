@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "support/mapped_views.h"
 #include "support/output_capture.h"
 #include "support/recording_shell.h"
 #include "support/taskelle_library.h"
@@ -181,6 +182,21 @@ TEST(JumpListOnWine, WinesOwnDestinationListFailsTheTransactionVisibly) {
     taskelle().clearJumpList(jvm.env(), jvm.hostObject());
     EXPECT_EQ(output.out(),
               "Failed BeginList\nError building jumplist (adding separator)\nFailed BeginList\nError clearing jumplist\n");
+}
+
+// Each entry's icon lookup maps the library under native\ to see whether it is
+// there; no view of it may stay behind.
+TEST_F(JumpList, IconLookupsLeaveNoIconLibraryMapped) {
+    add(u"Open", u"--open", u"", u"test_icons.dll", 0);
+    lib.clearJumpList(jvm.env(), jvm.hostObject());
+    const std::size_t before = mappedImageViews();
+    constexpr int kRebuilds = 200;
+    for (int i = 0; i < kRebuilds; ++i) {
+        add(u"Open", u"--open", u"", u"test_icons.dll", 0);
+        lib.clearJumpList(jvm.env(), jvm.hostObject());
+    }
+    const std::size_t after = mappedImageViews();
+    EXPECT_EQ(after, before) << kRebuilds << " lookups left " << after - before << " image views mapped";
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "launchers/hushlet/relay.h"
 #include "platform/win32_handle.h"
 #include "support/output_capture.h"
 #include "support/taskelle_library.h"
@@ -196,35 +197,35 @@ std::size_t countOf(const std::string& text, const std::string& part) {
 
 // Runs while no server is up: another process's single-instance pipe of the same
 // name makes every CreateNamedPipeW of the server fail.
-TEST(PipeServerStart, RetriesAfterAPauseWhileNoInstanceCanBeMade) {
+TEST(PipeServerStart, RetriesOnceAtOnceThenAfterAPauseWhileNoInstanceCanBeMade) {
     ASSERT_TRUE(taskelle().complete());
     platform::UniqueFileHandle squatter(CreateNamedPipeW(kPipe, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE, 1, 512, 512,
                                                          0, nullptr));
     ASSERT_TRUE(squatter);
     std::string printed;
-    DWORD firstAt = 0;
-    DWORD thirdAt = 0;
+    DWORD at[4] = {};  // when the first to fourth failure message was seen
     {
         OutputCapture output;
         startServer();
         // Watches the messages arrive (for ten seconds at most).
         const DWORD start = GetTickCount();
-        while (thirdAt == 0 && GetTickCount() - start < 10000) {
+        while (at[3] == 0 && GetTickCount() - start < 10000) {
             printed = output.out();
             const std::size_t failures = countOf(printed, "CreateNamedPipe failed with ");
             const DWORD now = GetTickCount();
-            if (failures >= 1 && firstAt == 0) {
-                firstAt = now;
-            }
-            if (failures >= 3) {
-                thirdAt = now;
+            for (std::size_t i = 0; i < failures && i < 4; ++i) {
+                if (at[i] == 0) {
+                    at[i] = now;
+                }
             }
             Sleep(10);
         }
     }
-    // A message about once a second: neither silent nor spinning.
-    ASSERT_NE(thirdAt, 0u) << "fewer than three failure messages in 10 s:\n" << printed;
-    const DWORD twoPauses = thirdAt - firstAt;
+    // The first failure is tried again at once, then about once a second: neither
+    // silent nor spinning.
+    ASSERT_NE(at[3], 0u) << "fewer than four failure messages in 10 s:\n" << printed;
+    EXPECT_LT(at[1] - at[0], 1000u) << "the second try came after a pause:\n" << printed;
+    const DWORD twoPauses = at[3] - at[1];
     EXPECT_GE(twoPauses, 1500u) << printed;
     EXPECT_LE(twoPauses, 4000u) << printed;
     squatter.reset();
@@ -331,6 +332,28 @@ TEST_F(PipeServer, ClientThatLeavesWithoutSendingCausesNoCall) {
     ASSERT_TRUE(sendText(next.get(), u"after"));
     EXPECT_TRUE(receiveEmptyReply(next.get()));
     EXPECT_EQ(clickTexts(), (std::vector<std::u16string>{u"after"}));
+}
+
+// A client that connects and leaves at once may take the waiting instance before it
+// is connected, which refuses the connect. The relay right behind it must still find
+// the pipe and get its command line through: through the relay code itself, and
+// through Hushlet.exe.
+TEST_F(PipeServer, RelayRightAfterAClientThatLeftAtOnceArrives) {
+    constexpr int kRounds = 20;
+    std::vector<std::u16string> expected;
+    for (int round = 0; round < kRounds; ++round) {
+        const bool throughProgram = round % 5 == 4;
+        std::wstring text = std::wstring(throughProgram ? L"program" : L"relay") + L" after leaver " +
+                            std::to_wstring(round);
+        {
+            platform::UniqueFileHandle leaver(
+                CreateFileW(kPipe, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        }
+        const int result = throughProgram ? static_cast<int>(runHushlet(text)) : hushlet::relay(text);
+        EXPECT_EQ(result, 0) << "round " << round;
+        expected.emplace_back(text.begin(), text.end());
+    }
+    EXPECT_EQ(clickTexts(), expected);
 }
 
 TEST_F(PipeServer, ClientsAtOnceAreAllServedOneCallAtATimeOnOneThread) {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/mapped_views.h"
 #include "support/output_capture.h"
 #include "support/recording_shell.h"
 #include "support/taskelle_library.h"
@@ -147,6 +148,27 @@ TEST_F(TaskbarWindow, OverlayShowsTheNumberedIconWithTheDescriptionAway) {
     EXPECT_EQ(shellRecord().overlays[2].window, s_window);
     EXPECT_FALSE(shellRecord().overlays[2].hasIcon);
     EXPECT_EQ(shellRecord().overlays[2].description, L"");
+}
+
+// Every overlay change maps its icon library; a view left behind each time would
+// use up a 32-bit process's address space over a long session.
+TEST_F(TaskbarWindow, OverlayChangesLeaveNoIconLibraryMapped) {
+    RecordingShellClasses classes(RecordingShellClasses::kTaskbarList);
+    // The first change settles whatever the system maps once for icons.
+    setOverlay(u"test_icons.dll", 0);
+    const std::size_t before = mappedImageViews();
+    constexpr int kChanges = 1000;
+    for (int i = 0; i < kChanges; ++i) {
+        // From native\ and, by the second load, from beside the program.
+        setOverlay(i % 2 == 0 ? u"test_icons.dll" : u"plain_icons.dll", i % 3 == 0 ? 4 : 0);
+    }
+    const std::size_t after = mappedImageViews();
+    EXPECT_EQ(after, before) << kChanges << " overlay changes left " << after - before << " image views mapped";
+    ASSERT_EQ(shellRecord().overlays.size(), static_cast<std::size_t>(kChanges + 1));
+    // The icons handed to the taskbar are whole although their libraries went first.
+    EXPECT_EQ(shellRecord().overlays[1].iconColor, kIcon105Colour);
+    EXPECT_EQ(shellRecord().overlays[2].iconColor, kIcon101Colour);
+    EXPECT_EQ(shellRecord().overlays.back().iconColor, kIcon105Colour);
 }
 
 TEST_F(TaskbarWindow, LibraryOutsideNativeIsFoundByTheSecondLoad) {

@@ -53,26 +53,35 @@ void Conference::mix(const Emit& emit) {
             p.frames.pop_front();
         }
     }
+    std::vector<const std::vector<int16_t>*> voices;
     std::array<int32_t, VoiceChannel::kFrameSamples> sum;
     std::array<int16_t, VoiceChannel::kFrameSamples> pcm;
     std::array<uint8_t, 1024> payload;
     for (auto& [listener, p] : m_participants) {
-        sum.fill(0);
-        int voices = 0;
+        voices.clear();
         for (const auto& [speaker, frame] : current) {
-            if (speaker == listener || m_participants.at(speaker).pin != p.pin) {
+            if (speaker != listener && m_participants.at(speaker).pin == p.pin) {
+                voices.push_back(&frame);
+            }
+        }
+        // Silence and a single voice need no sum: only two or more voices can clip.
+        if (voices.empty()) {
+            if (!p.primed) {
                 continue;
             }
-            ++voices;
-            for (size_t i = 0; i < sum.size(); ++i) {
-                sum[i] += frame[i];
+            pcm.fill(0);
+        } else if (voices.size() == 1) {
+            std::copy(voices[0]->begin(), voices[0]->end(), pcm.begin());
+        } else {
+            sum.fill(0);
+            for (const std::vector<int16_t>* frame : voices) {
+                for (size_t i = 0; i < sum.size(); ++i) {
+                    sum[i] += (*frame)[i];
+                }
             }
-        }
-        if (voices == 0 && !p.primed) {
-            continue;
-        }
-        for (size_t i = 0; i < sum.size(); ++i) {
-            pcm[i] = static_cast<int16_t>(std::clamp(sum[i], -32768, 32767));
+            for (size_t i = 0; i < sum.size(); ++i) {
+                pcm[i] = static_cast<int16_t>(std::clamp(sum[i], -32768, 32767));
+            }
         }
         const size_t length = p.channel->encode(pcm.data(), payload.data(), payload.size());
         if (length > 0) {

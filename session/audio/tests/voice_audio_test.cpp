@@ -8,6 +8,7 @@
 
 
 #include "audio_test_support.h"
+#include "session/audio/audio_processor.h"
 #include "platform/clock.h"
 
 namespace {
@@ -286,6 +287,46 @@ TEST_F(VoiceAudioTest, ResetClosesTheGateAndEmptiesThePath) {
     EXPECT_EQ(audio.path().captureFifo().count(), 0);
     EXPECT_EQ(audio.path().playbackFifo().count(), 0);
     EXPECT_EQ(audio.deviceRate(), 48000);  // format kept
+}
+
+// The processing module's output for 1 s of a far-end tone and a near-end mix of its
+// echo and a second tone, block by block.
+std::vector<int16_t> processedSecond(qel::AudioProcessor& processor, double nearHz) {
+    std::vector<int16_t> out;
+    std::vector<int16_t> far(qel::AudioProcessor::kBlockSamples);
+    std::vector<int16_t> near(qel::AudioProcessor::kBlockSamples);
+    for (int block = 0; block < 100; ++block) {
+        for (int i = 0; i < qel::AudioProcessor::kBlockSamples; ++i) {
+            const double t = (block * qel::AudioProcessor::kBlockSamples + i) / 32000.0;
+            far[static_cast<size_t>(i)] = static_cast<int16_t>(8000 * std::sin(2 * M_PI * 440 * t));
+            near[static_cast<size_t>(i)] = static_cast<int16_t>(
+                2000 * std::sin(2 * M_PI * 440 * (t - 0.01)) + 6000 * std::sin(2 * M_PI * nearHz * t));
+        }
+        processor.analyzeReverse(far.data());
+        processor.process(near.data(), 10);
+        out.insert(out.end(), near.begin(), near.end());
+    }
+    return out;
+}
+
+// A reset leaves an unused module alone and starts a used one afresh: either way the
+// same audio then comes out as from a new module.
+TEST(AudioProcessorReset, ModuleAfterResetProcessesAsANewOne) {
+    qel::AudioProcessor fresh;
+    fresh.reset(true, true, true);
+    const std::vector<int16_t> expected = processedSecond(fresh, 1000);
+
+    qel::AudioProcessor used;
+    used.reset(true, true, true);
+    processedSecond(used, 300);  // echo path, gain and noise estimates of another signal
+    used.reset(true, true, true);
+    EXPECT_EQ(processedSecond(used, 1000), expected);
+
+    qel::AudioProcessor unused;
+    unused.reset(true, true, true);
+    unused.reset(true, true, true);
+    unused.reset(true, true, true);
+    EXPECT_EQ(processedSecond(unused, 1000), expected);
 }
 
 }  // namespace

@@ -8,6 +8,15 @@
 // bits 2-3: how far the clock moves before the chunk (0, 20, 1000, 6000 ms); bit 4: the
 // second of two sessions (each on its own TCP connection and UDP port), so that a
 // conference has someone to mix for.
+//
+// Each input gets a server core of its own: everything in the core (sessions,
+// connections, the conference room, the impairment queue, the random sequence) is
+// reachable from the input, and a core is cheap to make. What is dear is the
+// participants' codecs, an Opus mode with its tables and an encoder and decoder each,
+// made for every echo or conference session an input starts. They come from a pool that
+// lives across inputs: a codec taken from it is re-keyed and reset to the state a new
+// one starts in, so no input can see what an earlier one did with it, and a finding
+// replays alone.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -64,7 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     options.refusal = static_cast<AnnounceRefusal>((flags >> 4) % 6);
     options.netstateIntervalMs = 1000;
 
-    ServerCore core(options, UdpEndpoint{0x7F000001u, 9}, nullptr, makeVoiceChannelFactory());
+    static VoiceChannelPool channels;
+    ServerCore core(options, UdpEndpoint{0x7F000001u, 9}, nullptr, channels.factory());
     uint64_t now = 1;
     uint32_t tokens[2] = {};
     for (ConnId c = 1; c <= 2; ++c) {

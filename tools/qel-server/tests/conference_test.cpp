@@ -2,9 +2,12 @@
 // others of its room, never itself, and each mix is enciphered with the listener's key.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "tools/qel-server/server_core.h"
 #include "tools/qel-server/tests/test_packets.h"
@@ -199,6 +202,68 @@ TEST_F(PrimedConferenceTest, ParticipantsHearSilenceUntilTheyFirstSpeak) {
     EXPECT_EQ(heard[1].size(), 1u);
     EXPECT_TRUE(heard[2].empty()) << "alice sent nothing this step and bob has spoken";
     EXPECT_TRUE(step().empty());
+}
+
+std::vector<int16_t> tone(double hz, int frame) {
+    std::vector<int16_t> pcm(VoiceChannel::kFrameSamples);
+    for (size_t i = 0; i < pcm.size(); ++i) {
+        const double t = static_cast<double>(frame * pcm.size() + i) / 32000.0;
+        pcm[i] = static_cast<int16_t>(9000 * std::sin(2 * M_PI * hz * t));
+    }
+    return pcm;
+}
+
+// What `channel` makes of five frames of a tone, as a listener with `key` decodes it.
+std::vector<int16_t> heardFrom(VoiceChannel& channel, const std::string& key, double hz) {
+    std::unique_ptr<VoiceChannel> listener = makeVoiceChannelFactory()(key);
+    std::vector<int16_t> heard;
+    for (int frame = 0; frame < 5; ++frame) {
+        std::vector<uint8_t> payload(1024);
+        const size_t length = channel.encode(tone(hz, frame).data(), payload.data(), payload.size());
+        EXPECT_GT(length, 8u);
+        EXPECT_EQ(payload[4], frame) << "the sequence starts anew";
+        std::vector<int16_t> pcm(VoiceChannel::kFrameSamples);
+        EXPECT_TRUE(listener->decode(payload.data(), length, pcm.data()));
+        heard.insert(heard.end(), pcm.begin(), pcm.end());
+    }
+    return heard;
+}
+
+// What `channel` hears of five frames of a tone sent with `key`.
+std::vector<int16_t> heardBy(VoiceChannel& channel, const std::string& key, double hz) {
+    std::unique_ptr<VoiceChannel> speaker = makeVoiceChannelFactory()(key);
+    std::vector<int16_t> heard;
+    for (int frame = 0; frame < 5; ++frame) {
+        std::vector<uint8_t> payload(1024);
+        const size_t length = speaker->encode(tone(hz, frame).data(), payload.data(), payload.size());
+        std::vector<int16_t> pcm(VoiceChannel::kFrameSamples);
+        EXPECT_TRUE(channel.decode(payload.data(), length, pcm.data()));
+        heard.insert(heard.end(), pcm.begin(), pcm.end());
+    }
+    return heard;
+}
+
+// A codec back from a participant who has gone serves the next one as a new channel
+// would: its key is the new one, and neither its encoder nor its decoder remembers.
+TEST(VoiceChannelPoolTest, AChannelBackFromAParticipantIsAsNewForTheNext) {
+    VoiceChannelPool pool;
+    const VoiceChannelFactory pooled = pool.factory();
+    const std::string keyA(32, 'a');
+    const std::string keyB = "0123456789abcdef0123456789ABCDEF";
+    EXPECT_EQ(pooled(std::string(31, 'x')), nullptr);
+    {
+        std::unique_ptr<VoiceChannel> first = pooled(keyA);
+        ASSERT_NE(first, nullptr);
+        heardFrom(*first, keyA, 440);
+        heardBy(*first, keyA, 440);
+    }
+    ASSERT_EQ(pool.idle(), 1u);
+    std::unique_ptr<VoiceChannel> reused = pooled(keyB);
+    ASSERT_NE(reused, nullptr);
+    EXPECT_EQ(pool.idle(), 0u);
+    std::unique_ptr<VoiceChannel> fresh = makeVoiceChannelFactory()(keyB);
+    EXPECT_EQ(heardBy(*reused, keyB, 1000), heardBy(*fresh, keyB, 1000));
+    EXPECT_EQ(heardFrom(*reused, keyB, 1000), heardFrom(*fresh, keyB, 1000));
 }
 
 }  // namespace
