@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numbers>
 #include <cstring>
 #include <vector>
 
@@ -298,9 +299,9 @@ std::vector<int16_t> processedSecond(qel::AudioProcessor& processor, double near
     for (int block = 0; block < 100; ++block) {
         for (int i = 0; i < qel::AudioProcessor::kBlockSamples; ++i) {
             const double t = (block * qel::AudioProcessor::kBlockSamples + i) / 32000.0;
-            far[static_cast<size_t>(i)] = static_cast<int16_t>(8000 * std::sin(2 * M_PI * 440 * t));
+            far[static_cast<size_t>(i)] = static_cast<int16_t>(8000 * std::sin(2 * std::numbers::pi * 440 * t));
             near[static_cast<size_t>(i)] = static_cast<int16_t>(
-                2000 * std::sin(2 * M_PI * 440 * (t - 0.01)) + 6000 * std::sin(2 * M_PI * nearHz * t));
+                2000 * std::sin(2 * std::numbers::pi * 440 * (t - 0.01)) + 6000 * std::sin(2 * std::numbers::pi * nearHz * t));
         }
         processor.analyzeReverse(far.data());
         processor.process(near.data(), 10);
