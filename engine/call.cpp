@@ -132,6 +132,9 @@ void CallEngine::run(std::shared_ptr<CallHost> host) {
         // call that ended normally would.
         m_controls.callInProgress.store(false, std::memory_order_release);
         m_streams.close();
+        // The reader stops first: the call may still be connected, and a datagram
+        // handed in now would meet the reset.
+        m_udpReader.stop();
         if (const SessionApi* api = m_api.load(std::memory_order_acquire)) {
             api->reset(m_client.load(std::memory_order_acquire));
         }
@@ -158,9 +161,11 @@ void CallEngine::runCall(CallHost& host, bool& attached) {
             loop(host);
             m_log.log(kFinest, "About to reset QEL client");
             m_controls.callInProgress.store(false, std::memory_order_release);
-            // The stream closes before the reset: closing waits for a running audio
-            // callback, and the session library must not be reset under its audioIO.
+            // The stream closes and the UDP reader stops before the reset: closing
+            // waits for a running audio callback, stopping for a datagram being handed
+            // in, and the session library must not be reset under either.
             m_streams.close();
+            m_udpReader.stop();
             api.reset(client);
             m_log.log(kFinest, "Disconnecting network sockets");
             closeUdp();

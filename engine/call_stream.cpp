@@ -83,7 +83,7 @@ bool CallStreams::callOpen() const noexcept {
 
 Result CallStreams::open(const char* inputKey, const char* outputKey) {
     ChosenDevices chosen(inputKey, outputKey);  // allocates before anything opens
-    std::lock_guard lock(m_slots.mutex);
+    std::scoped_lock lock(m_slots.mutex, m_slots.portAudio);
     if (const Result result = openLocked(inputKey, outputKey); result != Result::ok) {
         return result;
     }
@@ -210,8 +210,14 @@ Result CallStreams::openExclusive(PaStreamParameters& in, PaStreamParameters& ou
 }
 
 void CallStreams::close() noexcept {
-    std::lock_guard lock(m_slots.mutex);
-    closeLocked();
+    std::unique_lock lock(m_slots.mutex);
+    // A call stream that is lost or restarting has nothing open: the state alone
+    // changes, without waiting for PortAudio, which an attempt to reopen it may be
+    // holding. That attempt sees the state before it starts a stream.
+    if (m_slots.call != nullptr) {
+        std::lock_guard portAudio(m_slots.portAudio);
+        closeLocked();
+    }
     m_state.store(CallStreamState::closed, std::memory_order_release);
 }
 
@@ -230,7 +236,7 @@ void CallStreams::closeLocked() noexcept {
 }
 
 ClosedCallStream CallStreams::closeForRescan() noexcept {
-    std::lock_guard lock(m_slots.mutex);
+    std::scoped_lock lock(m_slots.mutex, m_slots.portAudio);
     ClosedCallStream closed;
     if (m_slots.call == nullptr) {
         return closed;
@@ -250,19 +256,49 @@ ClosedCallStream CallStreams::closeForRescan() noexcept {
 }
 
 Result CallStreams::reopen(const std::string& inputName, const std::string& outputName) {
-    std::lock_guard lock(m_slots.mutex);
-    Result result = openLocked(inputName.c_str(), outputName.c_str());
+    std::scoped_lock lock(m_slots.mutex, m_slots.portAudio);
+    if (m_state.load(std::memory_order_relaxed) != CallStreamState::restarting) {
+        // The call ended while the rescan ran: no stream may outlive it.
+        return Result::ok;
+    }
+    // Devices the user picked while the rescan ran win over the ones it closed.
+    Result result;
+    if (m_choiceDuringRestart) {
+        result = openLocked(m_chosen.input ? m_chosen.input->c_str() : nullptr,
+                            m_chosen.output ? m_chosen.output->c_str() : nullptr);
+    } else {
+        result = openLocked(inputName.c_str(), outputName.c_str());
+    }
+    m_choiceDuringRestart = false;
     if (result == Result::ok) {
+        // The device may have come back at another rate; the same rate needs no word.
+        if (figuresLocked().sampleRate != m_lostRate) {
+            announceLocked(true);
+        }
         result = startLocked();
     }
     if (result == Result::ok) {
         runningLocked();
-    } else if (m_state.load(std::memory_order_relaxed) == CallStreamState::restarting) {
+    } else {
         // The device went away under the rescan: the call thread opens the stream
         // again once it is back (or once a default device can be opened).
         m_state.store(CallStreamState::lost, std::memory_order_release);
     }
     return result;
+}
+
+void CallStreams::endRestart() noexcept {
+    std::lock_guard lock(m_slots.mutex);
+    if (m_state.load(std::memory_order_relaxed) == CallStreamState::restarting) {
+        m_choiceDuringRestart = false;
+        m_state.store(CallStreamState::lost, std::memory_order_release);
+    }
+}
+
+bool CallStreams::lostAndFree() const {
+    std::lock_guard lock(m_slots.mutex);
+    return m_state.load(std::memory_order_relaxed) == CallStreamState::lost &&
+           !m_slots.anyOpenLocked();
 }
 
 CallStreamHealth CallStreams::health() const noexcept {
@@ -272,7 +308,7 @@ CallStreamHealth CallStreams::health() const noexcept {
 }
 
 bool CallStreams::closeLost(uint32_t generation, const char* why) noexcept {
-    std::lock_guard lock(m_slots.mutex);
+    std::scoped_lock lock(m_slots.mutex, m_slots.portAudio);
     if (m_state.load(std::memory_order_relaxed) != CallStreamState::running ||
         m_generation.load(std::memory_order_relaxed) != generation || m_slots.call == nullptr) {
         return false;
@@ -288,7 +324,34 @@ bool CallStreams::closeLost(uint32_t generation, const char* why) noexcept {
 }
 
 Result CallStreams::reopenLost(bool quiet) {
-    std::lock_guard lock(m_slots.mutex);
+    if (!lostAndFree()) {
+        return m_state.load(std::memory_order_acquire) == CallStreamState::lost ? Result::busy
+                                                                                : Result::ok;
+    }
+    // PortAudio lists the hardware when its first reference is taken, which a slow
+    // driver can drag out to seconds. That is done with the PortAudio mutex alone, so
+    // that an _endCall or a device switch meanwhile does not wait for it; the reference
+    // is kept over the opening, which then finds the list made.
+    std::unique_lock portAudio(m_slots.portAudio);
+    PortAudioReference scan(pa());
+    Result result;
+    {
+        EngineLog::QuietScope quietly(quiet);
+        result = m_registry.enumerateWith(scan);
+    }
+    if (result == Result::ok) {
+        portAudio.unlock();
+        {
+            std::scoped_lock both(m_slots.mutex, m_slots.portAudio);
+            result = reopenLostLocked(quiet);
+        }
+        portAudio.lock();
+    }
+    (void)scan.release();
+    return result;
+}
+
+Result CallStreams::reopenLostLocked(bool quiet) {
     if (m_state.load(std::memory_order_relaxed) != CallStreamState::lost) {
         return Result::ok;  // closed or reopened by the host meanwhile
     }
@@ -326,7 +389,7 @@ Result CallStreams::reopenLost(bool quiet) {
 }
 
 StreamFigures CallStreams::figures() const noexcept {
-    std::lock_guard lock(m_slots.mutex);
+    std::scoped_lock lock(m_slots.mutex, m_slots.portAudio);
     return figuresLocked();
 }
 
@@ -368,18 +431,27 @@ void CallStreams::announceLocked(bool rateChanged) noexcept {
 Result CallStreams::changeDevices(const char* inputKey, const char* outputKey, bool loopback) {
     m_controls.loopbackMode.store(loopback, std::memory_order_relaxed);
     ChosenDevices chosen(inputKey, outputKey);
-    std::lock_guard lock(m_slots.mutex);
+    std::unique_lock lock(m_slots.mutex);
     if (m_slots.call == nullptr) {
-        if (m_state.load(std::memory_order_relaxed) == CallStreamState::lost) {
-            // The user picked other devices while the stream waits for its own: the
-            // call thread opens the new ones.
+        // Without an open stream only the choice changes, and PortAudio is not waited
+        // for. A stream that waits for its device (lost) or is being reopened by a
+        // rescan (restarting) opens on the new devices.
+        const CallStreamState state = m_state.load(std::memory_order_relaxed);
+        if (state == CallStreamState::lost || state == CallStreamState::restarting) {
             m_chosen = std::move(chosen);
+            m_choiceDuringRestart = state == CallStreamState::restarting;
         }
         return Result::ok;
     }
+    std::lock_guard portAudio(m_slots.portAudio);
     const int previousRate = figuresLocked().sampleRate;
     closeLocked();
-    m_state.store(CallStreamState::closed, std::memory_order_release);
+    // Until the new devices run, the call has no stream. Should they fail to open or
+    // start, the stream is lost rather than closed: the call thread keeps trying the
+    // user's choice (and the defaults when it is gone), as after an unplugged device.
+    m_lostRate = previousRate;
+    m_chosen = std::move(chosen);
+    m_state.store(CallStreamState::lost, std::memory_order_release);
     if (const Result result = openLocked(inputKey, outputKey); result != Result::ok) {
         return result;
     }
@@ -389,7 +461,6 @@ Result CallStreams::changeDevices(const char* inputKey, const char* outputKey, b
     if (const Result result = startLocked(); result != Result::ok) {
         return result;
     }
-    m_chosen = std::move(chosen);
     runningLocked();
     return Result::ok;
 }

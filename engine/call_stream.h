@@ -89,21 +89,27 @@ class CallStreams {
     StreamFigures figures() const noexcept;
 
     // Device switch during a call: reopens the call stream on the new devices and tells
-    // the session library when the rate changed. Without a call, only the loopback
+    // the session library when the rate changed; when they cannot be opened the stream
+    // is lost, and the call thread keeps trying them. A stream that is lost or being
+    // restarted keeps the choice for its reopening. Without a call, only the loopback
     // switch changes.
     [[nodiscard]] Result changeDevices(const char* inputKey, const char* outputKey, bool loopback);
 
     // Device rescan: closes the call stream, remembering its devices' names, and gives
     // back its library reference; a close failure is logged and does not stop it.
     ClosedCallStream closeForRescan() noexcept;
-    // Reopens the call stream on devices found again by name, without telling the
-    // session library: the format it knows is the one it had. A stream that cannot be
-    // reopened is left lost, for the call thread to open again later.
+    // Reopens the call stream on devices found again by name (or on the devices the
+    // host chose while the rescan ran), telling the session library the format only
+    // when the rate changed. A stream that cannot be reopened is left lost, for the
+    // call thread to open again later; one whose call ended meanwhile stays closed.
     [[nodiscard]] Result reopen(const std::string& inputName, const std::string& outputName);
+    // The end of a rescan, on every way out of it: a call stream still restarting (the
+    // rescan failed before it could reopen it) becomes lost, for the call thread to
+    // reopen. Never left restarting, which nothing would ever end.
+    void endRestart() noexcept;
 
     // A lost device. Any thread may read health(); closeLost() and reopenLost() run on
-    // the call thread only, between two polls of the session, because a reopening
-    // may tell the session library the new format (audioSetup must not overlap poll).
+    // the call thread only, between two polls of the session.
     CallStreamHealth health() const noexcept;
     // Closes the stream of `generation` if it is still the open one and marks the call
     // stream lost; `why` goes into the log. False when the stream has been closed or
@@ -142,6 +148,10 @@ class CallStreams {
     void announceLocked(bool rateChanged) noexcept;
     // The stream that has just opened and started is the running one.
     void runningLocked() noexcept;
+    // Whether the call stream is lost and no other stream holds the slots.
+    bool lostAndFree() const;
+    // The opening part of reopenLost, with both mutexes held.
+    [[nodiscard]] Result reopenLostLocked(bool quiet);
 
     // The device keys the host chose for the call (none: the default device).
     struct ChosenDevices {
@@ -176,6 +186,8 @@ class CallStreams {
     // The devices the host chose and the rate of the stream before it was lost.
     ChosenDevices m_chosen;
     int m_lostRate = -1;
+    // The host chose devices while a rescan had the stream closed (restarting).
+    bool m_choiceDuringRestart = false;
 };
 
 }  // namespace tallix

@@ -3,13 +3,14 @@
 namespace tallix {
 
 Result DeviceRescan::rescan(bool restart) {
-    std::unique_lock lock(m_slots.mutex);
+    std::unique_lock lock(m_slots.mutex, std::defer_lock);
+    std::unique_lock portAudio(m_slots.portAudio, std::defer_lock);
+    std::lock(lock, portAudio);
     if (m_slots.anyOpenLocked()) {
+        portAudio.unlock();
         lock.unlock();
         return restart ? restartStreams() : Result::busy;
     }
-    // With the slots' mutex held: the call thread enumerates too, when it reopens the
-    // stream of a lost device.
     PortAudioReference reference(pa());
     if (const Result result = m_registry.enumerateWith(reference); result != Result::ok) {
         return result;
@@ -24,6 +25,11 @@ Result DeviceRescan::restartStreams() {
     // Each stream gives back its own reference as it closes, so the count can reach
     // zero; only one of them can be open.
     const ClosedCallStream call = m_streams.closeForRescan();
+    // However the rescan ends, a call stream it closed runs again or is lost.
+    struct RestartEnd {
+        CallStreams& streams;
+        ~RestartEnd() { streams.endRestart(); }
+    } restartEnd{m_streams};
     std::optional<ClosedTone> tone = m_sounds.closeToneForRescan();
     std::optional<ClosedSound> sound = m_sounds.closeSoundForRescan();
     const PaError released =
@@ -34,7 +40,9 @@ Result DeviceRescan::restartStreams() {
         return Result::failed;
     }
 
+    std::unique_lock portAudio(m_slots.portAudio);
     PortAudioReference reference(pa());
+    portAudio.unlock();
     if (!reference.held()) {
         m_log.log(kSevere, "Error occurred while starting PortAudio: %s",
                   pa().getErrorText(reference.error()));
@@ -42,7 +50,10 @@ Result DeviceRescan::restartStreams() {
     }
     // Every way out from here gives back the reference taken above.
     auto giveBack = [&](Result result) {
-        if (reference.release() == paNotInitialized) {
+        portAudio.lock();
+        const PaError released = reference.release();
+        portAudio.unlock();
+        if (released == paNotInitialized) {
             m_log.log(kWarning, "Error occurred while stopping PortAudio: %s",
                       pa().getErrorText(paNotInitialized));
         }
@@ -50,7 +61,7 @@ Result DeviceRescan::restartStreams() {
     };
     Result enumerated;
     {
-        std::lock_guard lock(m_slots.mutex);
+        std::scoped_lock lock(m_slots.mutex, m_slots.portAudio);
         enumerated = m_registry.enumerate();
     }
     if (enumerated != Result::ok) {

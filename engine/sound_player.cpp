@@ -15,7 +15,7 @@ constexpr float kPi = 3.14159265f;
 
 SoundPlayer::~SoundPlayer() {
     {
-        std::lock_guard lock(m_slots.mutex);
+        std::scoped_lock lock(m_slots.mutex, m_slots.portAudio);
         if (m_slots.sound != nullptr) {
             (void)pa().stopStream(m_slots.sound);
             finishSoundLocked();
@@ -79,7 +79,7 @@ Result SoundPlayer::outputDevice(PortAudioReference& reference, const char* key,
 Result SoundPlayer::playTestTone(const char* deviceKey) {
     uint64_t serial = 0;
     {
-        std::lock_guard lock(m_slots.mutex);
+        std::scoped_lock lock(m_slots.mutex, m_slots.portAudio);
         if (m_slots.anyOpenLocked()) {
             return Result::busy;
         }
@@ -119,7 +119,7 @@ Result SoundPlayer::playTestTone(const char* deviceKey) {
 
     platform::sleepMs(kToneMs);
 
-    std::lock_guard lock(m_slots.mutex);
+    std::scoped_lock lock(m_slots.mutex, m_slots.portAudio);
     if (m_slots.testTone == nullptr || m_toneSerial != serial) {
         return Result::ok;  // a device rescan took this tone over and ended it
     }
@@ -146,7 +146,7 @@ Result SoundPlayer::playSound(const char* deviceKey, const uint8_t* bytes, int32
 }
 
 Result SoundPlayer::startClip(const char* deviceKey, std::unique_ptr<SoundClip> clip) {
-    std::lock_guard lock(m_slots.mutex);
+    std::scoped_lock lock(m_slots.mutex, m_slots.portAudio);
     if (m_slots.anyOpenLocked()) {
         return Result::busy;
     }
@@ -205,7 +205,7 @@ Result SoundPlayer::startClip(const char* deviceKey, std::unique_ptr<SoundClip> 
 }
 
 Result SoundPlayer::stopSound() {
-    std::lock_guard lock(m_slots.mutex);
+    std::scoped_lock lock(m_slots.mutex, m_slots.portAudio);
     if (m_slots.sound == nullptr) {
         return Result::ok;
     }
@@ -254,7 +254,7 @@ void SoundPlayer::cleanUpLoop() {
         if (serial == 0) {
             continue;
         }
-        std::lock_guard lock(m_slots.mutex);
+        std::scoped_lock lock(m_slots.mutex, m_slots.portAudio);
         // A stop or a rescan may have dealt with this playing already; then the slot
         // holds nothing or another playing, and nothing is released twice.
         if (m_slots.sound != nullptr && m_clip != nullptr && m_clip->serial == serial) {
@@ -264,7 +264,7 @@ void SoundPlayer::cleanUpLoop() {
 }
 
 std::optional<ClosedTone> SoundPlayer::closeToneForRescan() noexcept {
-    std::lock_guard lock(m_slots.mutex);
+    std::scoped_lock lock(m_slots.mutex, m_slots.portAudio);
     if (m_slots.testTone == nullptr) {
         return std::nullopt;
     }
@@ -277,7 +277,7 @@ std::optional<ClosedTone> SoundPlayer::closeToneForRescan() noexcept {
 }
 
 std::optional<ClosedSound> SoundPlayer::closeSoundForRescan() noexcept {
-    std::lock_guard lock(m_slots.mutex);
+    std::scoped_lock lock(m_slots.mutex, m_slots.portAudio);
     if (m_slots.sound == nullptr) {
         return std::nullopt;
     }

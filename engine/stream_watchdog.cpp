@@ -1,5 +1,7 @@
 #include "engine/stream_watchdog.h"
 
+#include <algorithm>
+
 #include "platform/clock.h"
 
 namespace tallix {
@@ -43,8 +45,9 @@ void StreamWatchdog::check(uint32_t nowMs) noexcept {
 void StreamWatchdog::reopen(uint32_t nowMs) noexcept {
     // The first failure has said why; the ones after it would only repeat that.
     (void)m_streams.reopenLost(m_attempts > 0);
+    const uint32_t wait = m_attempts < 5 ? std::min(kRetryMs << m_attempts, kMaxRetryMs) : kMaxRetryMs;
     ++m_attempts;
-    m_nextAttempt = nowMs + kRetryMs;
+    m_nextAttempt = nowMs + wait;
 }
 
 }  // namespace tallix

@@ -23,8 +23,12 @@ class StreamWatchdog {
     // a stream that no longer runs.
     static constexpr uint32_t kStallMs = 1000;
     // Every attempt re-initialises PortAudio (so that it sees the devices as they are
-    // now): some tens of milliseconds of the call thread each.
+    // now): some tens of milliseconds of the call thread each, seconds with a slow
+    // driver. The first retry comes after kRetryMs, and each one after that waits twice
+    // as long as the one before, up to kMaxRetryMs: a device that is back soon is found
+    // soon, one that stays away costs the call little.
     static constexpr uint32_t kRetryMs = 250;
+    static constexpr uint32_t kMaxRetryMs = 4000;
 
     explicit StreamWatchdog(CallStreams& streams) noexcept : m_streams(streams) {}
 
@@ -33,7 +37,7 @@ class StreamWatchdog {
     void check(uint32_t nowMs) noexcept;
 
   private:
-    // One attempt to open the lost stream again; the next one waits kRetryMs.
+    // One attempt to open the lost stream again; schedules the next one.
     void reopen(uint32_t nowMs) noexcept;
 
     CallStreams& m_streams;

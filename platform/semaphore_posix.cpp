@@ -24,13 +24,16 @@ void Semaphore::acquire() noexcept {
 }
 
 bool Semaphore::tryAcquireFor(int ms) noexcept {
+    // The deadline is on the monotonic clock: one on the wall clock would last as long
+    // as a step back of that clock (a time sync, a resume from sleep), and the waiting
+    // poll loop would stop sending for all that time.
     timespec deadline{};
-    (void)clock_gettime(CLOCK_REALTIME, &deadline);
+    (void)clock_gettime(CLOCK_MONOTONIC, &deadline);
     const long long nanoseconds = deadline.tv_nsec + static_cast<long long>(ms % 1000) * 1000000;
     deadline.tv_sec += ms / 1000 + static_cast<time_t>(nanoseconds / 1000000000);
     deadline.tv_nsec = static_cast<long>(nanoseconds % 1000000000);
     for (;;) {
-        if (sem_timedwait(&m_semaphore, &deadline) == 0) {
+        if (sem_clockwait(&m_semaphore, CLOCK_MONOTONIC, &deadline) == 0) {
             return true;
         }
         if (errno != EINTR) {

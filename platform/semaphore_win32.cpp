@@ -22,6 +22,8 @@ void Semaphore::acquire() noexcept {
     (void)WaitForSingleObject(m_handle, INFINITE);
 }
 
+// The timeout is relative and counted on the system's interrupt clock, which a change
+// of the wall clock does not move.
 bool Semaphore::tryAcquireFor(int ms) noexcept {
     return WaitForSingleObject(m_handle, ms < 0 ? 0 : static_cast<DWORD>(ms)) == WAIT_OBJECT_0;
 }

@@ -98,8 +98,11 @@ QEL_API int poll(QelClient* client, PollEvent* event);
  * (at most 32,000), device latency in device samples. Returns the rate when neither
  * rate nor frames changed (nothing happens, buffered audio is kept), 2 when set up, 0
  * when refused (rate or frames 0 or less, frames above 32,000; nothing changes) or when
- * the jitter buffer cannot be created. Call it before the session connects, never
- * overlapping audioIO, poll or recvPacket on the same client.
+ * the jitter buffer cannot be created. Call it before the session connects or, when
+ * the device changes, during the call; never overlapping audioIO or poll on the same
+ * client. A recvPacket on another thread (a reader handing in datagrams while poll
+ * sleeps) may overlap it: the change waits for the frame being queued, and frames
+ * handed in meanwhile go to the new format.
  * audioIO: one device buffer, from the audio callback thread: arrays of channel
  * pointers (null entries skipped, the first 16 considered), each holding `frames`
  * samples. The inputs are mixed, scaled by inputGain / their count, processed and

@@ -117,7 +117,7 @@ public:
     // latency in device samples). Returns `rate` when neither rate nor frames changed
     // (nothing happens), 2 when set up, 0 when refused (rate or frames out of range:
     // nothing changes) or when the jitter buffer could not be created. Must not overlap
-    // any other audio call, poll or recvPacket.
+    // any other audio call or poll; a recvPacket on another thread may overlap it.
     int32_t audioSetup(int32_t rate, int32_t frames, int32_t latency) noexcept;
     // audioIO: one device buffer, on the caller's audio callback thread (real-time: no
     // allocation, no blocking beyond the path lock's bounded tries, no file I/O).

@@ -141,7 +141,7 @@ void listAudioDevices(JNIEnv* env, jobject list) {
         // A copy: the call thread enumerates again while it reopens the stream of a
         // lost device, and the Java calls below are not made under the lock.
         Engine& engine = Engine::instance();
-        std::lock_guard lock(engine.slots.mutex);
+        std::lock_guard lock(engine.slots.portAudio);
         devices = engine.registry.devices();
     }
     for (const tallix::DeviceEntry& entry : devices) {

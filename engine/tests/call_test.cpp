@@ -13,6 +13,11 @@
 #include "engine/tests/eventually.h"
 #include "platform/clock.h"
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
 namespace tallix {
 namespace {
 
@@ -36,6 +41,45 @@ struct AudioIoWatch {
         lastOutputGain.store(go);
         return real ? real(c, in, ni, gi, out, no, go) : 0;
     }
+};
+
+// Watches the UDP reader thread around the session's reset: the thread that hands in
+// datagrams is noted, and each reset looks whether it is still alive.
+struct ReaderAtReset {
+    static inline std::atomic<pid_t> reader{0};
+    static inline std::atomic<int> resets{0};
+    static inline std::atomic<int> besideReader{0};
+    static inline decltype(&::recvPacket) realRecv = nullptr;
+    static inline decltype(&::reset) realReset = nullptr;
+    static int recvPacket(QelClient* c, const void* bytes, int length, int viaUdp) {
+        if (viaUdp != 0) {
+            reader.store(static_cast<pid_t>(syscall(SYS_gettid)));
+        }
+        return realRecv(c, bytes, length, viaUdp);
+    }
+    static void reset(QelClient* c) {
+        const pid_t tid = reader.exchange(0);
+        const std::string task = "/proc/self/task/" + std::to_string(tid);
+        if (tid != 0 && access(task.c_str(), F_OK) == 0) {
+            besideReader.fetch_add(1);
+        }
+        resets.fetch_add(1);
+        realReset(c);
+    }
+};
+
+// A host that throws once armed, at the call loop's next look at its connection: the
+// call thread's clean-up then runs with the call still connected.
+class ThrowingHost final : public TcpTestHost {
+  public:
+    using TcpTestHost::TcpTestHost;
+    bool isTcpConnected() override {
+        if (armed.load()) {
+            throw std::runtime_error("host failed");
+        }
+        return TcpTestHost::isTcpConnected();
+    }
+    std::atomic<bool> armed{false};
 };
 
 class CallTest : public ::testing::Test {
@@ -244,6 +288,47 @@ TEST_F(CallTest, OversizedTcpPacketIsRefused) {
     EXPECT_FALSE(engine.call.tcpPacketReceived(big.data(), -1));
     EXPECT_TRUE(engine.call.tcpPacketReceived(big.data(), NetPacket::kCapacity));
     EXPECT_TRUE(logged("Refused TCP packet of 8197 bytes"));
+}
+
+// The reader thread hands datagrams to the session while the call runs; it has ended
+// before the session is reset, when the call ends and when the host's exception ends
+// it half way (with the session still connected).
+TEST_F(CallTest, TheUdpReaderHasStoppedWhenTheSessionIsReset) {
+    ServerProcess server;
+    ASSERT_TRUE(server.running());
+    SessionApi watched = engine.api();
+    ReaderAtReset::realRecv = watched.recvPacket;
+    ReaderAtReset::realReset = watched.reset;
+    watched.recvPacket = &ReaderAtReset::recvPacket;
+    watched.reset = &ReaderAtReset::reset;
+    engine.call.setSession(&watched, engine.client());
+    engine.streams.setSession(&watched, engine.client());
+
+    for (const bool throwing : {false, true}) {
+        SCOPED_TRACE(throwing ? "host throws" : "call ends");
+        ReaderAtReset::resets.store(0);
+        ReaderAtReset::reader.store(0);
+        auto throwingHost = std::make_shared<ThrowingHost>(engine.call);
+        host = throwingHost;
+        ASSERT_EQ(engine.call.start({"1234", "127.0.0.1", static_cast<uint16_t>(server.tcpPort()),
+                                     "echo"},
+                                    nullptr, nullptr, false, host),
+                  Result::ok);
+        ASSERT_EQ(host->nextEvent(kConnectMs), "started 1234");
+        // The echo comes back through the reader.
+        EXPECT_TRUE(eventually([] { return ReaderAtReset::reader.load() != 0; }));
+        if (throwing) {
+            throwingHost->armed.store(true);
+        } else {
+            engine.call.end();
+        }
+        ASSERT_TRUE(engine.call.waitIdle(10000));
+        EXPECT_EQ(ReaderAtReset::resets.load(), 1);
+        EXPECT_EQ(ReaderAtReset::besideReader.load(), 0);
+    }
+    EXPECT_TRUE(logged("Call thread stopped by an exception: host failed"));
+    engine.call.setSession(&engine.api(), engine.client());
+    engine.streams.setSession(&engine.api(), engine.client());
 }
 
 }  // namespace

@@ -14,6 +14,9 @@ PaStreamInfo g_streamInfo;
 int g_stream = 0;
 
 PaError initialize() {
+    if (g_double->onInitialize) {
+        g_double->onInitialize();
+    }
     if (g_double->initializeError != paNoError) {
         return g_double->initializeError;
     }
@@ -26,7 +29,7 @@ PaError terminate() {
         return paNotInitialized;
     }
     --g_double->references;
-    return paNoError;
+    return g_double->terminateError;
 }
 
 const char* errorText(PaError error) {

@@ -3,6 +3,7 @@
 // the library references that the engine takes and gives back.
 #pragma once
 
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -25,6 +26,10 @@ struct PortAudioDouble {
     int defaultOutput = -1;
     bool exclusiveMode = true;            // the host API offers an exclusive mode
     PaError initializeError = paNoError;  // Pa_Initialize fails with this
+    PaError terminateError = paNoError;   // Pa_Terminate reports this once it has counted down
+    // Runs inside every Pa_Initialize, before it counts: a slow driver, or something
+    // another thread does while PortAudio starts.
+    std::function<void()> onInitialize;
     PaError openError = paNoError;        // shared-mode open fails with this
     PaError exclusiveOpenError = paNoError;
     PaError startError = paNoError;

@@ -4,10 +4,13 @@
 // defaults, with the new format told to the session.
 #include <gtest/gtest.h>
 
+#include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/call_stream.h"
+#include "engine/device_rescan.h"
 #include "engine/session_api.h"
 #include "engine/stream_watchdog.h"
 #include "engine/tests/portaudio_double.h"
@@ -58,6 +61,7 @@ class StreamWatchdogTest : public ::testing::Test {
         return false;
     }
     size_t openings() const { return pa.openedRates.size(); }
+    CallStreamState state() const { return streams.health().state; }
 
     PortAudioDouble pa;
     SessionLog log;
@@ -66,6 +70,8 @@ class StreamWatchdogTest : public ::testing::Test {
     StreamSlots slots;
     CallStreams streams{slots, registry, log.log(), controls};
     StreamWatchdog watchdog{streams};
+    SoundPlayer sounds{slots, registry, log.log()};
+    DeviceRescan rescan{slots, registry, log.log(), streams, sounds};
     SessionBinding binding;
     QelClient* client = nullptr;
     std::vector<std::string> m_sessionLines;
@@ -102,10 +108,21 @@ TEST_F(StreamWatchdogTest, EndedStreamReopensOnTheDefaultsOrOnTheDevicesChosenMe
     watchdog.check(now += 1);
     EXPECT_EQ(openings(), 3u);
     EXPECT_TRUE(log.take().empty()) << "a retry that fails as the first did says nothing";
+    // Each retry waits twice as long as the one before, up to kMaxRetryMs: attempts at
+    // 250, 750, 1750, 3750, 7750 and 11750 ms after the first.
+    uint32_t since = StreamWatchdog::kRetryMs;
+    for (uint32_t next : {750u, 1750u, 3750u, 7750u, 11750u}) {
+        const size_t before = openings();
+        watchdog.check(now += next - since - 1);
+        EXPECT_EQ(openings(), before) << next;
+        watchdog.check(now += 1);
+        EXPECT_EQ(openings(), before + 1) << next;
+        since = next;
+    }
 
     // The defaults open again, the speakers at 44.1 kHz: the session hears of the rate.
     pa.openError = paNoError;
-    watchdog.check(now += StreamWatchdog::kRetryMs);
+    watchdog.check(now += StreamWatchdog::kMaxRetryMs);
     ASSERT_TRUE(streams.callOpen());
     EXPECT_EQ(streams.health().state, CallStreamState::running);
     EXPECT_EQ(pa.openedDevices.back(), 1);
@@ -127,7 +144,7 @@ TEST_F(StreamWatchdogTest, EndedStreamReopensOnTheDefaultsOrOnTheDevicesChosenMe
     EXPECT_FALSE(streams.callOpen());
     pa.openError = paNoError;
     watchdog.check(now += StreamWatchdog::kRetryMs);
-    ASSERT_TRUE(streams.callOpen());
+    ASSERT_TRUE(streams.callOpen()) << "a stream lost anew starts again at the first interval";
     EXPECT_EQ(pa.openedDevices.back(), 2);
     EXPECT_TRUE(sessionLogged("Audio setup: 48000 Hz, 512 frames"));
 
@@ -138,6 +155,138 @@ TEST_F(StreamWatchdogTest, EndedStreamReopensOnTheDefaultsOrOnTheDevicesChosenMe
     watchdog.check(now += StreamWatchdog::kStallMs);
     EXPECT_EQ(openings(), opened);
     EXPECT_FALSE(streams.callOpen());
+}
+
+// A rescan closes the call stream and opens it again. However it fails, the stream is
+// left running or lost, never restarting (which nothing ends): the watchdog then opens
+// it again once PortAudio works.
+TEST_F(StreamWatchdogTest, ARescanThatFailsAtAnyStepLeavesTheStreamForTheWatchdog) {
+    uint32_t now = 1000;
+    struct Step {
+        const char* name;
+        std::function<void()> fail;
+    };
+    const Step steps[] = {
+        {"giving back the library", [&] { pa.terminateError = paNotInitialized; }},
+        {"taking the library again",
+         [&] { pa.onInitialize = [&] { pa.initializeError = paDeviceUnavailable; }; }},
+        {"listing the devices",
+         [&] { pa.onInitialize = [&] { pa.hostDeviceCount = paInternalError; }; }},
+        {"opening the stream", [&] { pa.openError = paDeviceUnavailable; }},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        ASSERT_EQ(streams.open("Headset", "Headset"), Result::ok);
+        watchdog.check(now += 10);
+        step.fail();
+        EXPECT_NE(rescan.rescan(true), Result::ok);
+        EXPECT_EQ(state(), CallStreamState::lost);
+        EXPECT_FALSE(streams.callOpen());
+        pa.terminateError = paNoError;
+        pa.onInitialize = nullptr;
+        pa.initializeError = paNoError;
+        pa.hostDeviceCount = 0;
+        pa.openError = paNoError;
+        watchdog.check(now += 10);
+        EXPECT_EQ(state(), CallStreamState::running);
+        EXPECT_EQ(pa.openedDevices.back(), 2);
+        EXPECT_EQ(pa.references, 1);
+        streams.close();
+    }
+}
+
+// What happens to the call stream while a rescan has it closed.
+TEST_F(StreamWatchdogTest, ARescanHonoursTheCallsEndTheNewRateAndTheUsersChoice) {
+    // The call ends while the rescan is under way: no stream may outlive it.
+    ASSERT_EQ(streams.open("Headset", "Headset"), Result::ok);
+    size_t opened = openings();
+    pa.onInitialize = [&] { streams.close(); };
+    EXPECT_EQ(rescan.rescan(true), Result::ok);
+    pa.onInitialize = nullptr;
+    EXPECT_EQ(openings(), opened);
+    EXPECT_FALSE(streams.callOpen());
+    EXPECT_EQ(state(), CallStreamState::closed);
+    EXPECT_EQ(pa.references, 0);
+
+    // The device comes back at another rate: the session converts at the new one.
+    ASSERT_EQ(streams.open("Headset", "Headset"), Result::ok);
+    EXPECT_TRUE(sessionLogged("Audio setup: 48000 Hz, 512 frames"));
+    pa.onInitialize = [&] { pa.devices[2].defaultRate = 44100; };
+    EXPECT_EQ(rescan.rescan(true), Result::ok);
+    pa.onInitialize = nullptr;
+    EXPECT_EQ(streams.figures().sampleRate, 44100);
+    EXPECT_TRUE(sessionLogged("Audio setup: 44100 Hz, 512 frames"));
+    EXPECT_TRUE(
+        log.contains("4|Audio Sample Rate Changed - Sample Rate: 44100, Frame Samples: 512"));
+    // At the same rate the session hears nothing.
+    log.take();
+    EXPECT_EQ(rescan.rescan(true), Result::ok);
+    EXPECT_EQ(state(), CallStreamState::running);
+    EXPECT_FALSE(log.contains("Sample Rate Changed"));
+
+    // The user picks other devices while the rescan has the stream closed: they are
+    // the ones that open.
+    pa.onInitialize = [&] {
+        pa.onInitialize = nullptr;
+        EXPECT_EQ(streams.changeDevices("Mic", "Speakers", false), Result::ok);
+    };
+    EXPECT_EQ(rescan.rescan(true), Result::ok);
+    EXPECT_EQ(state(), CallStreamState::running);
+    EXPECT_EQ(pa.openedDevices.back(), 1);
+    EXPECT_EQ(pa.references, 1);
+}
+
+// A device switch whose devices cannot be opened leaves the call's stream lost, and the
+// watchdog opens the user's choice once it can.
+TEST_F(StreamWatchdogTest, AFailedDeviceSwitchIsRetriedByTheWatchdog) {
+    ASSERT_EQ(streams.open(nullptr, nullptr), Result::ok);
+    watchdog.check(1000);
+    pa.openError = paDeviceUnavailable;
+    EXPECT_EQ(streams.changeDevices("Headset", "Headset", false), Result::failed);
+    EXPECT_EQ(state(), CallStreamState::lost);
+    EXPECT_EQ(pa.references, 0);
+    pa.openError = paNoError;
+    watchdog.check(1010);
+    EXPECT_EQ(state(), CallStreamState::running);
+    EXPECT_EQ(pa.openedDevices.back(), 2);
+    EXPECT_TRUE(sessionLogged("Audio setup: 48000 Hz, 512 frames"));
+}
+
+// An attempt to reopen a lost stream on a driver that takes its time listing devices:
+// ending the call or switching devices meanwhile does not wait for it, and the attempt
+// then opens nothing for a call that has ended.
+TEST_F(StreamWatchdogTest, EndingTheCallDoesNotWaitForAReopeningAttempt) {
+    ASSERT_EQ(streams.open("Headset", "Headset"), Result::ok);
+    watchdog.check(1000);
+    pa.openError = paDeviceUnavailable;
+    pa.finish();
+    watchdog.check(1010);
+    ASSERT_EQ(state(), CallStreamState::lost);
+    pa.openError = paNoError;
+
+    std::promise<void> entered;
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    pa.onInitialize = [&] {
+        pa.onInitialize = nullptr;
+        entered.set_value();
+        released.wait();
+    };
+    std::thread callThread([&] { watchdog.check(1010 + StreamWatchdog::kRetryMs); });
+    entered.get_future().wait();
+    // The Java threads' calls, while the attempt is inside PortAudio.
+    auto javaThread = std::async(std::launch::async, [&] {
+        EXPECT_EQ(streams.changeDevices("Mic", "Speakers", false), Result::ok);
+        streams.close();
+    });
+    const bool waited = javaThread.wait_for(std::chrono::seconds(3)) != std::future_status::ready;
+    release.set_value();
+    callThread.join();
+    javaThread.wait();
+    EXPECT_FALSE(waited) << "_changeAudioDevices or _endCall waited for the attempt";
+    EXPECT_FALSE(streams.callOpen());
+    EXPECT_EQ(state(), CallStreamState::closed);
+    EXPECT_EQ(pa.references, 0);
 }
 
 }  // namespace

@@ -13,7 +13,7 @@
 
 namespace tallix::testing {
 
-class TcpTestHost final : public CallHost {
+class TcpTestHost : public CallHost {
   public:
     explicit TcpTestHost(CallEngine& call) : m_call(call) {}
     ~TcpTestHost() override;

@@ -19,6 +19,23 @@ bool notBefore(spx_uint32_t a, spx_uint32_t b) noexcept {
     return static_cast<spx_int32_t>(a - b) >= 0;
 }
 
+// Holds the path lock for a step that must not be refused: tries again until it is had.
+class HeldPath {
+public:
+    HeldPath(platform::SpinLock& lock, PathHolder holder) noexcept
+        : m_lock(lock), m_id(static_cast<int32_t>(holder)) {
+        while (!m_lock.acquire(m_id).acquired) {
+        }
+    }
+    ~HeldPath() { m_lock.release(m_id); }
+    HeldPath(const HeldPath&) = delete;
+    HeldPath& operator=(const HeldPath&) = delete;
+
+private:
+    platform::SpinLock& m_lock;
+    int32_t m_id;
+};
+
 }  // namespace
 
 void AudioPath::JitterDeleter::operator()(JitterBuffer_* jitter) const noexcept {
@@ -34,6 +51,11 @@ AudioPath::AudioPath(VoiceCodec& codec, AudioProcessor& processor)
 AudioPath::~AudioPath() = default;
 
 int AudioPath::setup(int32_t rate, int32_t frames, int32_t latency) noexcept {
+    // The receive path may be queueing a frame into the jitter buffer that is about to
+    // be replaced (a caller's reader thread hands datagrams in while poll sleeps): the
+    // whole change is made under the path lock. Set-up is no real-time step, so it
+    // waits for the lock as long as it must; the holders keep it for microseconds.
+    HeldPath held(m_lock, PathHolder::kSetup);
     m_deviceRate = rate;
     m_frames = frames;
     m_captureConverter.configure(rate, kInternalRate);
@@ -41,6 +63,7 @@ int AudioPath::setup(int32_t rate, int32_t frames, int32_t latency) noexcept {
     // The module takes delays of 0..500 ms; larger values only produce errors there.
     const int64_t delay = static_cast<int64_t>(latency) * 1000 / rate;
     m_streamDelayMs = static_cast<int>(std::clamp<int64_t>(delay, 0, 500));
+    m_queuedSinceTaken = 0;
 
     m_jitter.reset();
     const bool fifos = m_playback.allocate() && m_capture.allocate();
@@ -155,6 +178,14 @@ int AudioPath::process(const int16_t* deviceIn, int16_t* deviceOut, int n) noexc
         std::memset(deviceOut, 0, static_cast<size_t>(n) * sizeof(int16_t));
         return kJitterOk;
     }
+    if (m_queuedSinceTaken > kStaleBacklog) {
+        // The far end's packets piled up while no device buffer came to take them: the
+        // device was away (unplugged, its stream reopened, the loopback test). Played
+        // now, they would keep the far end that much late for the rest of the call;
+        // the jitter buffer starts again from the packets that arrive from here on.
+        clear();
+    }
+    m_queuedSinceTaken = 0;
     capture(deviceIn, n);
     const int framesBefore = m_capture.done() / kFrameSamples;
 
@@ -209,14 +240,16 @@ int AudioPath::encodeStep(uint8_t* out) noexcept {
 bool AudioPath::queueFrame(const uint8_t* frame, int length, uint32_t sequence,
                            int& available) noexcept {
     available = 0;
-    if (!m_jitter) {
-        return false;
-    }
     platform::SpinGuard guard(m_lock, static_cast<int32_t>(PathHolder::kReceive));
     if (!guard) {
         countLockMiss();
         return false;
     }
+    // Read under the lock: a format change replaces the jitter buffer.
+    if (!m_jitter) {
+        return false;
+    }
+    ++m_queuedSinceTaken;
     // The count is read under the lock: the jitter buffer's bookkeeping is not safe to
     // read while the audio thread takes packets out of it.
     spx_int32_t count = 0;

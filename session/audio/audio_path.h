@@ -5,8 +5,9 @@
 //
 // Three threads of work meet here and are serialised by the path lock: the audio
 // callback (processing, holder 1), the poll tick (encoder step, holder 2) and the
-// receive path (queueing a received frame, holder 3). Set-up and clearing take no
-// lock: the caller runs them while none of the three runs.
+// receive path (queueing a received frame, holder 3). A format change (set-up, holder
+// 4) takes it too, since a caller's reader thread may queue a frame at any time;
+// clearing takes none: the caller runs it while none of the others runs.
 #pragma once
 
 #include <atomic>
@@ -27,7 +28,7 @@ class AudioProcessor;
 class AudioTap;
 class VoiceCodec;
 
-enum class PathHolder : int32_t { kAudioIO = 1, kEncoder = 2, kReceive = 3 };
+enum class PathHolder : int32_t { kAudioIO = 1, kEncoder = 2, kReceive = 3, kSetup = 4 };
 
 class AudioPath {
 public:
@@ -46,6 +47,10 @@ public:
     // first late packet enough; the buffer still shrinks once every recent packet has
     // arrived a frame early.
     static constexpr int kJitterLateCost = 10000;
+    // Frames queued with no device buffer in between beyond which the queue is stale:
+    // half a second of the far end, where a running device takes one every few tens of
+    // milliseconds.
+    static constexpr int kStaleBacklog = 25;
 
     // Results of the processing step, as the jitter buffer reports them.
     static constexpr int kJitterOk = 0;
@@ -59,7 +64,8 @@ public:
 
     // Device format. Returns 2 when set up, 0 when the jitter buffer (or a FIFO) could
     // not be created. The caller has already handled "unchanged" and refused invalid
-    // values.
+    // values. Safe beside queueFrame on another thread (it waits for the path lock);
+    // never beside process or encodeStep.
     int setup(int32_t rate, int32_t frames, int32_t latency) noexcept;
 
     // Empties both FIFOs, the converters' running state and the jitter buffer; keeps
@@ -78,7 +84,9 @@ public:
 
     // The processing step; the caller holds the lock as PathHolder::kAudioIO.
     // `deviceIn` and `deviceOut` hold `n` samples at the device rate. Returns 0 when
-    // every jitter-buffer get succeeded, else the last non-zero result.
+    // every jitter-buffer get succeeded, else the last non-zero result. When more than
+    // kStaleBacklog frames were queued since the previous call, the path is cleared
+    // first: what the far end said while the device was away is not played late.
     // Real-time: allocates nothing, blocks on nothing.
     int process(const int16_t* deviceIn, int16_t* deviceOut, int n) noexcept;
     // Whether the last process() call completed a processed frame for the encoder
@@ -142,6 +150,8 @@ private:
     AudioTap* m_tap = nullptr;
     StageProbe m_probe;
     bool m_frameCompleted = false;
+    // Frames queued since the processing step last ran (path lock).
+    int m_queuedSinceTaken = 0;
 
     std::atomic<uint64_t> m_droppedCapture{0};
     std::atomic<uint64_t> m_paddedCapture{0};

@@ -13,8 +13,9 @@
 //  - setFlag / getFlag: any thread. setFlag only records the request; the processing
 //    module is switched by the audio thread between two blocks (or by the next reset),
 //    so no other thread calls into the module while a call runs.
-//  - reset / audioSetup / the destructor: only while no other call runs on this
-//    object (the caller's order guarantees it).
+//  - reset / the destructor: only while no other call runs on this object (the
+//    caller's order guarantees it). audioSetup likewise, except that a receiveStep on
+//    another thread may overlap it: the path's lock orders the two.
 #pragma once
 
 #include <atomic>

@@ -42,8 +42,11 @@ int deliver(VoiceClient& from, VoiceClient& to) {
 
 // `signal` spoken into the talker; both ends run their device buffers and poll ticks
 // on the shared clock. The talker hears the listener too (it is a two-way call), and
-// the server's first packet opens the talker's audio gate.
-Call runCall(const std::vector<float>& signal, VoiceClient& talker, VoiceClient& listener) {
+// the server's first packet opens the talker's audio gate. From sample `awayFrom` to
+// `awayTo` the listener's device is gone (no device buffers, silence heard) while its
+// packets keep arriving.
+Call runCall(const std::vector<float>& signal, VoiceClient& talker, VoiceClient& listener,
+             size_t awayFrom = 0, size_t awayTo = 0) {
     Call call;
     const uint32_t start = FakeClock::now;
     openAudioGate(talker);
@@ -59,6 +62,10 @@ Call runCall(const std::vector<float>& signal, VoiceClient& talker, VoiceClient&
         const float* talkerIn[1] = {signal.data() + at};
         float* talkerOut[1] = {discard.data()};
         EXPECT_TRUE(talker.audioIO(talkerIn, 1, 1.0f, talkerOut, 1, 1.0f));
+        if (at >= awayFrom && at < awayTo) {
+            call.played.insert(call.played.end(), silence.begin(), silence.end());
+            continue;
+        }
         const float* listenerIn[2] = {nullptr, silence.data()};
         float* listenerOut[2] = {out.data(), out2.data()};
         EXPECT_TRUE(listener.audioIO(listenerIn, 2, 1.0f, listenerOut, 2, 1.0f));
@@ -151,6 +158,44 @@ TEST_F(VoiceCallTest, ClicksArriveAfterOneSteadyDelayUnder150Ms) {
     EXPECT_LT(delays[0], static_cast<size_t>(kRate * 15 / 100));
     EXPECT_EQ(delays[1], delays[0]);
     EXPECT_EQ(delays[2], delays[0]);
+}
+
+// A listener whose device went away for 1.5 s while the talker went on: what was said
+// meanwhile is gone, and the talker is heard at the delay of before, not 1.5 s late.
+TEST_F(VoiceCallTest, AfterTheDeviceWasAwayTheTalkerIsHeardAtTheDelayOfBefore) {
+    auto talker = connectedClient(kKey, true);
+    auto listener = connectedClient(kKey, true);
+    plainTalker(*talker);
+    // Irregular clicks: two before the device goes, one while it is away, three after.
+    const double at[] = {0.8, 1.9, 3.0, 4.35, 5.2, 6.45};
+    std::vector<float> signal(kRate * 7, 0.0f);
+    for (double t : at) {
+        for (int i = 0; i < 48; ++i) {
+            signal[static_cast<size_t>(t * kRate) + i] = i % 2 ? -0.8f : 0.8f;
+        }
+    }
+    const Call call = runCall(signal, *talker, *listener, kRate * 5 / 2, kRate * 4);
+
+    // The delay of each click: the first sound within 0.4 s of it, if any.
+    auto delayOf = [&](double t) -> long {
+        const auto begin = call.played.begin() + static_cast<long>(t * kRate);
+        const auto end = begin + kRate * 4 / 10;
+        const auto found = std::find_if(begin, end, [](float s) { return std::fabs(s) > 0.1f; });
+        return found == end ? -1 : static_cast<long>(found - begin);
+    };
+    const long before = delayOf(at[0]);
+    ASSERT_GT(before, 0);
+    EXPECT_EQ(delayOf(at[1]), before);
+    // Nothing of the click said while the device was away comes out after it returns.
+    const auto quiet = std::find_if(call.played.begin() + kRate * 4, call.played.begin() + kRate * 43 / 10,
+                                    [](float s) { return std::fabs(s) > 0.1f; });
+    EXPECT_EQ(quiet, call.played.begin() + kRate * 43 / 10) << "a stale click played after the return";
+    for (int k = 3; k < 6; ++k) {
+        const long delay = delayOf(at[k]);
+        std::printf("click at %.2f s heard after %.1f ms (before the device went: %.1f ms)\n", at[k],
+                    delay * 1000.0 / kRate, before * 1000.0 / kRate);
+        EXPECT_NEAR(delay, before, kRate / 50) << "click at " << at[k] << " s";
+    }
 }
 
 TEST_F(VoiceCallTest, AListenerWithAnotherKeyDoesNotHearTheTalker) {
