@@ -29,8 +29,8 @@ using Clock = std::chrono::steady_clock;
 constexpr uint32_t kInitialiseMs = 400;
 constexpr int kAwaySeconds = 30;
 
-PortAudioApi g_slow;
-const PortAudioApi* g_real = nullptr;
+tallix::PortAudioApi g_slow;
+const tallix::PortAudioApi* g_real = nullptr;
 std::atomic<int> g_initialisations{0};
 
 PaError slowInitialise() {

@@ -51,9 +51,9 @@ Result DeviceRescan::restartStreams() {
     // Every way out from here gives back the reference taken above.
     auto giveBack = [&](Result result) {
         portAudio.lock();
-        const PaError released = reference.release();
+        const PaError given = reference.release();
         portAudio.unlock();
-        if (released == paNotInitialized) {
+        if (given == paNotInitialized) {
             m_log.log(kWarning, "Error occurred while stopping PortAudio: %s",
                       pa().getErrorText(paNotInitialized));
         }
