@@ -201,7 +201,12 @@ TEST_F(StreamWatchdogTest, ARescanHonoursTheCallsEndTheNewRateAndTheUsersChoice)
     // The call ends while the rescan is under way: no stream may outlive it.
     ASSERT_EQ(streams.open("Headset", "Headset"), Result::ok);
     size_t opened = openings();
-    pa.onInitialize = [&] { streams.close(); };
+    bool ended = false;
+    pa.onInitialize = [&] {
+        if (!std::exchange(ended, true)) {
+            streams.close();
+        }
+    };
     EXPECT_EQ(rescan.rescan(true), Result::ok);
     pa.onInitialize = nullptr;
     EXPECT_EQ(openings(), opened);
