@@ -739,18 +739,18 @@ def levels_png(call):
     ax.plot(lv["t"], lv["playback_peak_dbfs"], ":", color="#ff7f0e", label="speaker peak")
     clipped = call.clipped
     if clipped:
-        # Seconds with samples at full scale: a band at the top, one row each side.
+        # Seconds with samples at full scale: a band above 0 dBFS, one row each side,
+        # with the interval's count.
         starts = [0.0] + list(clipped["t"][:-1])
-        for key, y, colour, name in (("capture", (0.93, 0.965), "#1f77b4", "microphone clipped"),
-                                     ("playback", (0.965, 1.0), "#d62728", "speaker clipped")):
+        for key, (low, high), colour, name in (("capture", (1.5, 8.5), "#9ecae1", "microphone clipped"),
+                                               ("playback", (9.5, 16.5), "#fc9272", "speaker clipped")):
             first = True
             for a, b, n in zip(starts, clipped["t"], clipped[key]):
                 if n > 0:
-                    ax.axvspan(a, b, ymin=y[0], ymax=y[1], color=colour, lw=0, label=name if first else None)
-                    ax.annotate(str(n), ((a + b) / 2, -8 if key == "capture" else -3), fontsize=6,
-                                ha="center", color=colour)
+                    ax.fill_between([a, b], low, high, color=colour, lw=0, label=name if first else None)
+                    ax.annotate(str(n), ((a + b) / 2, (low + high) / 2), fontsize=7, ha="center", va="center")
                     first = False
-    ax.set_ylim(-125, 5)
+    ax.set_ylim(-125, 18 if clipped and any(clipped["capture"] + clipped["playback"]) else 5)
     ax.set_xlim(0, call.xmax)
     ax.set_xlabel("seconds")
     ax.set_ylabel("dBFS")

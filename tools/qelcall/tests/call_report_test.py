@@ -222,7 +222,8 @@ def main():
     seconds = [r for r in records if r["type"] == "second"]
     check(all(a["voice_lost"] <= b["voice_lost"] + 3 for a, b in zip(seconds, seconds[1:])),
           "impaired: losses accumulate over the seconds")
-    page = report(args, [stats, "--mic", mic, "--heard", heard], os.path.join(args.work, "impaired-report.html"))
+    page = report(args, [stats, "--mic", clipping_mic, "--heard", heard],
+                  os.path.join(args.work, "impaired-report.html"))
     dom = open_in_browser(args, page, expect_images=9)
     check(summary_cell(dom, "concealed frames after start-up")[0] == "loss" and
           summary_cell(dom, "estimated quality (E-model)")[0] == "loss" and
