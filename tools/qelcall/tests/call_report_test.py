@@ -250,6 +250,26 @@ def main():
                                                                  "from a log)") and "no delay impairment" in dom,
           "log: the score from the statistics lines' loss, without a delay")
 
+    # The same log with trouble after the start-up: an underrun a second into the call,
+    # and a statistics line that came 1.25 s after the one before (50 packets where 62.5
+    # were due: 20% lost).
+    with open(args.log) as f:
+        text = f.read()
+    text = text.replace("FINE: 0006.340 QEL: 0006.577 jb=2",
+                        "FINE: 0006.200 QEL: 0006.437 Network underrun\nFINE: 0006.340 QEL: 0006.577 jb=2")
+    text = text.replace("QEL: 0007.577 jb=2", "QEL: 0007.827 jb=2")
+    troubled = os.path.join(args.work, "troubled-engine.log")
+    with open(troubled, "w") as f:
+        f.write(text)
+    page = report(args, ["--log", troubled], os.path.join(args.work, "troubled-log-report.html"))
+    with open(page) as f:
+        dom = f.read()
+    check(summary_cell(dom, "jitter buffer underruns / insertions after start-up") == ("loss", "1 / 0"),
+          "log: an underrun after the start-up is flagged")
+    cls, text = summary_cell(dom, "estimated quality (E-model)")
+    check(cls == "loss" and text is not None and "(11.1% lost" in text,
+          f"log: the statistics lines' loss lowers the score ({cls!r}, {text!r})")
+
     # Bad input.
     empty = os.path.join(args.work, "empty.jsonl")
     open(empty, "w").close()
