@@ -14,11 +14,12 @@ public:
     static constexpr int kBlockSamples = 320;
     static constexpr int kCompressionGainDb = 90;
     // The gain control's target, in dB below full scale (the module's convention: 2
-    // is -2 dBFS). Not 0: at 0 its limiter holds speech peaks at full scale, and the
-    // codec's overshoot on those peaks then saturates the far end's decoder, which
-    // plays runs of samples flat at full scale (about 75 in 24 s of speech said at
-    // -25 dBFS, 190 at -15 dBFS). At 2 there were none at -35, -25 or -15 dBFS, and the
-    // speech is heard 1.7 to 1.9 dB less loud; at 3 none either, but 3 dB less loud.
+    // is -2 dBFS). Not 0: at 0 its limiter holds speech peaks at full scale, where its
+    // own 16-bit output already flattens some, and the codec's overshoot on the rest
+    // saturates the far end's decoder: speech said at -25 dBFS reached the far end with
+    // 75 to 91 runs of samples flat at full scale in 24 s. At 2 there were none for
+    // speech at -35, -25 or -15 dBFS, heard 1.7 to 2.0 dB less loud; 3 also gave none,
+    // but 3 dB less loud.
     static constexpr int kTargetLevelDbfs = 2;
 
     // The components as the module itself reports them.
