@@ -161,8 +161,9 @@ void StatsRecorder::begin(const StatsCallInfo& info) {
         {"ie", quality::kIe},
         {"bpl", quality::kBpl},
         {"burst_r", quality::kBurstR},
-        {"codec_figures", "G.711 with packet-loss concealment, ITU-T G.113 Appendix I (Opus custom "
-                          "mode has no entry of its own)"},
+        {"codec_figures",
+         "G.711 with packet-loss concealment, ITU-T G.113 Appendix I (Opus custom "
+         "mode has no entry of its own)"},
     };
     write(start);
     m_ticker = std::thread([this] { everySecond(); });
@@ -207,9 +208,9 @@ bool StatsRecorder::finish(const CallStatistics& stats, const StatsEndInfo& end)
         std::lock_guard<std::mutex> guard(m_lock);
         const uint64_t lost = m_voice.lost();
         const uint64_t expected = m_voice.received() + lost;
-        last["call_loss_pct"] =
-            expected == 0 ? json(nullptr)
-                          : json(rounded(100.0 * static_cast<double>(lost) / static_cast<double>(expected), 2));
+        const double lossPercent =
+            expected == 0 ? 0.0 : 100.0 * static_cast<double>(lost) / static_cast<double>(expected);
+        last["call_loss_pct"] = expected == 0 ? json(nullptr) : json(rounded(lossPercent, 2));
         const double delay = m_latency ? end.mouthToEarMs : -1.0;
         last["call_delay_ms"] = delay >= 0 ? json(rounded(delay, 1)) : json(nullptr);
         score(last, "call_r_factor", "call_mos", lost, expected, delay);
@@ -259,13 +260,15 @@ nlohmann::ordered_json StatsRecorder::record(const char* type) {
         {"underruns", m_log.underruns()},
         {"insertions", m_log.insertions()},
         {"concealed_frames", m_log.concealed()},
-        {"first_voice_t", m_voiceArrived
-                              ? json(rounded(std::chrono::duration<double>(m_firstVoice - m_start).count(), 3))
-                              : json(nullptr)},
+        {"first_voice_t",
+         m_voiceArrived
+             ? json(rounded(std::chrono::duration<double>(m_firstVoice - m_start).count(), 3))
+             : json(nullptr)},
         {"startup_underruns", m_log.startUpUnderruns()},
         {"startup_insertions", m_log.startUpInsertions()},
         {"startup_concealed_frames", m_log.startUpConcealed()},
-        {"jitter_ms", m_voice.jitterMs() < 0 ? json(nullptr) : json(rounded(m_voice.jitterMs(), 2))},
+        {"jitter_ms",
+         m_voice.jitterMs() < 0 ? json(nullptr) : json(rounded(m_voice.jitterMs(), 2))},
         {"network_load_pct", rounded(m_log.networkLoad(), 1)},
         {"audio_load_pct", rounded(m_log.audioLoad(), 1)},
         {"capture_rms_dbfs", level(capture, false)},

@@ -303,7 +303,8 @@ class ProcessedCapture final : public qel::AudioTap {
 
 TEST(VoiceRoundTrip, GainControlLeavesTheCodecRoomAboveQuietSpeech) {
     auto signal = qeltest::speechLike(kRate, 12.0, 21);
-    const double rms = std::sqrt(qeltest::energy(signal, 0, signal.size()) / static_cast<double>(signal.size()));
+    const double rms =
+        std::sqrt(qeltest::energy(signal, 0, signal.size()) / static_cast<double>(signal.size()));
     const auto gain = static_cast<float>(std::pow(10.0, -25.0 / 20.0) / rms);
     for (float& v : signal) {
         v *= gain;
@@ -333,9 +334,10 @@ TEST(VoiceRoundTrip, GainControlLeavesTheCodecRoomAboveQuietSpeech) {
     const double heard = qeltest::energy(r.played, settled, r.played.size()) /
                          static_cast<double>(r.played.size() - settled);
     const double heardDb = 10 * std::log10(heard);
-    std::printf("processed: peak %.2f dBFS, %d flat full-scale runs; heard: %.1f dBFS RMS, %d flat "
-                "full-scale runs\n",
-                20 * std::log10(tap.peak / 32768.0), tap.flatRuns, heardDb, flatRuns);
+    std::printf(
+        "processed: peak %.2f dBFS, %d flat full-scale runs; heard: %.1f dBFS RMS, %d flat "
+        "full-scale runs\n",
+        20 * std::log10(tap.peak / 32768.0), tap.flatRuns, heardDb, flatRuns);
     EXPECT_LE(tap.peak, 30935);  // -0.5 dBFS: room for the codec
     EXPECT_EQ(flatRuns, 0);
     EXPECT_GT(heardDb, -20.0);  // still raised well above what was said

@@ -137,12 +137,20 @@ TEST(VoiceSequence, InterarrivalJitterIsTheMeanDeviationOfTransitTimes) {
     std::sort(arrivals.begin(), arrivals.end(), [](auto& a, auto& b) { return a.ms < b.ms; });
     VoiceSequence s;
     EXPECT_LT(s.jitterMs(), 0);
+    // Smoothed over 16 packets the figure wanders (by about 1.5 ms here); its mean over
+    // the stream is the mean deviation.
+    double sum = 0;
+    int counted = 0;
     for (const Arrival& a : arrivals) {
         const auto p = voice(a.sequence);
         s.datagram(p.data(), p.size(), a.ms);
+        if (s.received() > 100) {
+            sum += s.jitterMs();
+            ++counted;
+        }
     }
-    EXPECT_GT(s.late(), 1000u);
-    EXPECT_NEAR(s.jitterMs(), 10.0, 1.5);
+    EXPECT_GT(s.late(), 500u);
+    EXPECT_NEAR(sum / counted, 10.0, 0.4);
 
     // A steady stream 20 ms apart has none, whatever its constant delay.
     VoiceSequence steady;
@@ -182,7 +190,8 @@ TEST(VoiceLog, StartUpCountsApartAndFoldedRunsFollowTheirFirstLine) {
     log.line("0002.100 Repeated 3 times: Network underrun", false);
     log.line("0002.120 Repeated 3 times: Jitter buffer packet inserted", false);
     log.line("0005.000 Network underrun", false);
-    log.line("0006.100 Repeated 2 times: Network underrun", true);  // a late-walked line still counts after
+    // Walked late, inside the start-up window of nothing: still counts after.
+    log.line("0006.100 Repeated 2 times: Network underrun", true);
     EXPECT_EQ(log.startUpUnderruns(), 3u);
     EXPECT_EQ(log.startUpInsertions(), 3u);
     EXPECT_EQ(log.startUpConcealed(), 6u);
