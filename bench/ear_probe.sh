@@ -21,6 +21,8 @@
 #                     talk (the difference of the two is the near end's loss in double talk)
 #   --no-aec          echo, Wine only: the engine's echo canceller off
 #   --echo-delay-ms MS echo: the speaker-to-microphone delay (default 5)
+#   --speech-level DB the speech said into the microphone at this RMS in dBFS (default:
+#                     its peaks at -3 dBFS)
 #   --keep DIR        keep the run's files (WAVs, logs) in DIR
 # Needs the linux preset built (ear_probe, qel-server, qelcall, libtallix.so, the Java
 # host), and for --wine the Windows preset (tallix_call). Engine settings: its defaults,
@@ -29,7 +31,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
 linux="$root/build/linux"
-wine=0 preset=windows-x86 loss=0 seconds=20 near=0 no_aec=0 keep="" echo_delay=5 far_silent=0
+wine=0 preset=windows-x86 loss=0 seconds=20 near=0 no_aec=0 keep="" echo_delay=5 far_silent=0 speech_level=""
 while [ $# -gt 0 ]; do
     case "$1" in
     --wine) wine=1 ;;
@@ -40,6 +42,7 @@ while [ $# -gt 0 ]; do
     --near-alone) near=1 far_silent=1 ;;
     --no-aec) no_aec=1 ;;
     --echo-delay-ms) echo_delay="$2"; shift ;;
+    --speech-level) speech_level="$2"; shift ;;
     --keep) keep="$2"; shift ;;
     latency|holes|echo) measure="$1" ;;
     *) sed -n '2,/^set -eu/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 2 ;;
@@ -67,9 +70,15 @@ cleanup() {
 trap cleanup EXIT
 
 # Speech at the server's rate: espeak-ng's voice, resampled.
-speech() {  # speech OUT VOICE TEXT
+speech() {  # speech OUT VOICE TEXT [RMS dBFS]
     espeak-ng -v "$2" -s 150 -w "$work/espeak.wav" "$3"
     sox "$work/espeak.wav" -r 48000 -c 1 -b 16 "$1" norm -3
+    if [ -n "${4:-}" ]; then
+        local rms
+        rms="$(sox "$1" -n stats 2>&1 | sed -n 's/^RMS lev dB *\(-[0-9.]*\).*/\1/p')"
+        sox "$1" "$work/level.wav" gain "$(awk -v l="$4" -v r="$rms" 'BEGIN { print l - r }')"
+        mv "$work/level.wav" "$1"
+    fi
 }
 text="The quick brown fox jumps over the lazy dog while the voice server carries every word \
 there and back again. A call is good when nobody notices it: no gaps, no echo, no delay."
@@ -89,14 +98,14 @@ service=echo
 probe_args=(--seconds "$seconds" --settle "$settle")
 case "$measure" in
 holes)
-    speech "$work/speech.wav" en "$text"
+    speech "$work/speech.wav" en "$text" "$speech_level"
     probe_args+=(--speech "$work/speech.wav")
     ;;
 echo)
     service=conference
     probe_args+=(--echo-delay-ms "$echo_delay")
     if [ "$near" = 1 ]; then
-        speech "$work/near.wav" en-us+f3 "$text"
+        speech "$work/near.wav" en-us+f3 "$text" "$speech_level"
         probe_args+=(--speech "$work/near.wav")
     fi
     ;;

@@ -4,9 +4,21 @@
 From a qelcall --stats file (optionally with the call's microphone and heard WAV
 files), or from the voice engine's log as the Java host writes it through
 java.util.logging, the page shows the call's events in time, packets per second both
-ways with the losses marked, the jitter buffer's depth, underruns and insertions, the
-audio levels, the latency stages when the call timed them, and what was said and
-heard, aligned. Pictures are PNG files embedded in the page.
+ways with the losses marked, the jitter buffer's depth, underruns and insertions (those
+of the start-up, the first second of voice while the buffer fills, apart from the
+rest: only the rest is flagged), the interarrival jitter, an estimated quality score,
+the audio levels with the seconds that clipped, the latency stages when the call timed
+them, and what was said and heard, aligned. Pictures are PNG files embedded in the page.
+
+The score is the ITU-T G.107 E-model's rating R, reduced as G.113 and VoIP monitors
+do to packet loss (effective equipment impairment) and one-way delay (delay
+impairment), and the MOS derived from R (G.107 Annex B). The codec figures are those
+of G.711 with packet-loss concealment, Ie = 0 and Bpl = 25.1 (G.113 Appendix I), as
+Opus custom mode has no entry of its own; a stats file names the figures it used.
+From a stats file: the loss of the voice packets by their sequence numbers, and the
+mouth-to-ear time as the delay when the call measured it (qelcall --latency). From a
+log: the loss the statistics lines show (fewer than 50 packets a second), and no
+delay, which a log does not give.
 """
 
 import argparse
@@ -152,7 +164,11 @@ class Call:
         self.packets = None      # dict t, sent, received (per second), lost, late (per interval)
         self.packets_note = ""
         self.jb = None           # (t, depth)
-        self.jitter = None       # dict t, underruns, insertions (per interval)
+        self.jitter = None       # dict t, underruns, insertions, startup_underruns, startup_insertions
+        self.startup = None      # (t0, t1): the first second of voice, while the jitter buffer fills
+        self.interarrival = None  # (t, jitter ms)
+        self.quality = None      # dict t, mos, r, call_mos, call_r, note
+        self.clipped = None      # dict t, capture, playback (samples per interval)
         self.jitter_note = ""
         self.levels = None       # dict t, capture_rms, capture_peak, playback_rms, playback_peak
         self.loads = None        # dict t, network, audio, cpu
@@ -166,6 +182,58 @@ class Call:
     def xmax(self):
         """The right end of every time axis."""
         return self.end + 0.5
+
+
+def startup_facts(under, ins, concealed, startup_under, startup_ins, startup_concealed):
+    """Summary rows of the jitter buffer: the start-up apart, only the rest flagged."""
+    after_under, after_ins = under - startup_under, ins - startup_ins
+    after_concealed = concealed - startup_concealed
+    return [
+        ("jitter buffer at start-up (first second of voice): underruns / insertions, concealed",
+         f"{startup_under} / {startup_ins}, {startup_concealed}", ""),
+        ("jitter buffer underruns / insertions after start-up", f"{after_under} / {after_ins}",
+         "loss" if after_under + after_ins else ""),
+        ("concealed frames after start-up", str(after_concealed), "loss" if after_concealed else ""),
+    ]
+
+
+# The E-model as qelcall --stats computes it (its --help), for a log, which has no
+# stats file to carry the figures: G.711 with packet-loss concealment (G.113
+# Appendix I), random loss, no delay impairment (a log gives no delay).
+EMODEL = {"default_r": 93.2, "ie": 0.0, "bpl": 25.1, "burst_r": 1.0,
+          "codec_figures": "G.711 with packet-loss concealment, ITU-T G.113 Appendix I (Opus custom mode has no "
+                           "entry of its own)"}
+
+
+def r_factor(loss_pct):
+    ppl = min(max(loss_pct, 0.0), 100.0)
+    ie = EMODEL["ie"]
+    return EMODEL["default_r"] - (ie + (95.0 - ie) * ppl / (ppl / EMODEL["burst_r"] + EMODEL["bpl"]))
+
+
+def mos(r):
+    """G.107 Annex B."""
+    if r <= 0:
+        return 1.0
+    if r >= 100:
+        return 4.5
+    return 1.0 + 0.035 * r + r * (r - 60.0) * (100.0 - r) * 7e-6
+
+
+# Below R 70 (MOS 3.6) many users are dissatisfied (G.109's classes of R).
+POOR_R = 70.0
+
+
+def quality_fact(r, mos, loss_pct, delay):
+    return ("estimated quality (E-model)", f"MOS {mos:.2f}, R {r:.1f} ({loss_pct:.1f}% lost, {delay})",
+            "loss" if r < POOR_R else "")
+
+
+def emodel_text(emodel):
+    if not emodel:
+        return ""
+    return (f"Codec figures: Ie = {emodel.get('ie')}, Bpl = {emodel.get('bpl')}, BurstR = {emodel.get('burst_r')} "
+            f"({emodel.get('codec_figures', '')}); R = {emodel.get('default_r')} with no impairment.")
 
 
 def call_from_stats(records, mic, heard):
@@ -205,7 +273,31 @@ def call_from_stats(records, mic, heard):
     call.lost_total, call.late_total = end.get("voice_lost", 0), end.get("voice_late", 0)
     call.jb = ([r["t"] for r in records if r.get("jb_depth") is not None],
                [r["jb_depth"] for r in records if r.get("jb_depth") is not None])
-    call.jitter = {"t": t, "underruns": step("underruns"), "insertions": step("insertions")}
+    call.jitter = {"t": t, "underruns": step("underruns"), "insertions": step("insertions"),
+                   "startup_underruns": step("startup_underruns"), "startup_insertions": step("startup_insertions")}
+    first_voice = next((r["first_voice_t"] for r in records if r.get("first_voice_t") is not None), None)
+    if first_voice is not None:
+        call.startup = (first_voice, first_voice + 1.0)
+    call.jitter_note = ("The start-up (shaded): the first second after the first voice packet, while the jitter "
+                        "buffer fills; what happens in it is how every call begins and is not flagged.")
+    jit = [(r["t"], r["jitter_ms"]) for r in records if r.get("jitter_ms") is not None]
+    if jit:
+        call.interarrival = ([a for a, _ in jit], [b for _, b in jit])
+    scored = [(r["t"], r["mos"], r["r_factor"]) for r in records[1:] if r.get("mos") is not None]
+    emodel = start.get("emodel") or {}
+    if scored or end.get("call_mos") is not None:
+        delay = end.get("call_delay_ms")
+        call.quality = {
+            "t": [a for a, _, _ in scored], "mos": [b for _, b, _ in scored], "r": [c for _, _, c in scored],
+            "call_mos": end.get("call_mos"), "call_r": end.get("call_r_factor"),
+            "note": ("Each second from its voice packets lost of those expected, with no delay impairment (no "
+                     "delay is known each second); the call's score from its whole loss"
+                     + (f" and its mouth-to-ear time, {delay:.1f} ms, as the one-way delay." if delay is not None
+                        else " with no delay impairment (the call did not time mouth to ear: qelcall --latency).")
+                     + " " + emodel_text(emodel))}
+    if any(k in r for r in records[1:] for k in ("capture_clipped", "playback_clipped")):
+        call.clipped = {"t": t, "capture": [r.get("capture_clipped") or 0 for r in records[1:]],
+                        "playback": [r.get("playback_clipped") or 0 for r in records[1:]]}
     call.levels = {"t": t}
     for key in ("capture_rms_dbfs", "capture_peak_dbfs", "playback_rms_dbfs", "playback_peak_dbfs"):
         call.levels[key] = [r.get(key) if r.get(key) is not None else math.nan for r in records[1:]]
@@ -234,13 +326,24 @@ def call_from_stats(records, mic, heard):
         ("voice packets late", str(end.get("voice_late", 0)), "loss" if end.get("voice_late") else ""),
         ("lost on the way up (server's reports)", str(end.get("server_lost", 0)),
          "loss" if end.get("server_lost") else ""),
-        ("jitter buffer underruns / insertions", f"{end.get('underruns', 0)} / {end.get('insertions', 0)}",
-         "loss" if end.get("underruns", 0) + end.get("insertions", 0) else ""),
-        ("concealed frames", str(end.get("concealed_frames", 0)), "loss" if end.get("concealed_frames") else ""),
+    ] + startup_facts(end.get("underruns", 0), end.get("insertions", 0), end.get("concealed_frames", 0),
+                      end.get("startup_underruns", 0), end.get("startup_insertions", 0),
+                      end.get("startup_concealed_frames", 0)) + [
         ("microphone / heard RMS", f"{end.get('mic_rms_dbfs', math.nan):.1f} / "
                                    f"{end.get('heard_rms_dbfs', math.nan):.1f} dBFS", ""),
         ("process CPU", f"{end.get('cpu_ms', 0):.0f} ms", ""),
     ]
+    if call.interarrival:
+        call.facts.append(("interarrival jitter (RFC 3550)", f"{call.interarrival[1][-1]:.1f} ms at the end, "
+                           f"at most {max(call.interarrival[1]):.1f} ms", ""))
+    if end.get("call_mos") is not None:
+        delay = end.get("call_delay_ms")
+        call.facts.append(quality_fact(end["call_r_factor"], end["call_mos"], end.get("call_loss_pct") or 0.0,
+                                       f"{delay:.0f} ms delay" if delay is not None else "delay not known"))
+    if call.clipped:
+        mic_clipped, speaker_clipped = sum(call.clipped["capture"]), sum(call.clipped["playback"])
+        call.facts.append(("samples clipped: microphone / speaker", f"{mic_clipped} / {speaker_clipped}",
+                           "loss" if mic_clipped + speaker_clipped else ""))
     lat = call.latency
     if lat:
         m2e = lat.get("mouth_to_ear_ms")
@@ -298,6 +401,18 @@ def call_from_log(entries, wall, path):
     rate = frames = lat_in = lat_out = None
     stats_rows, underruns, insertions, server_loss = [], [], [], []
     errors = 0
+    # The start-up, the first second of voice: the library writes its first statistics
+    # line at the 50th voice packet received, a second after the first; a log without
+    # one gives a second from the library's "Connected".
+    mark = next((e for e in entries if e["qel"] and QEL_STATS.match(e["text"])), None)
+    startup_end = startup_rel = None
+    if mark is not None:
+        startup_end, startup_rel = mark["qel_t"], rel(mark)
+    else:
+        mark = next((e for e in entries if e["qel"] and e["text"] == "Connected"), None)
+        if mark is not None:
+            startup_end, startup_rel = mark["qel_t"] + 1.0, rel(mark) + 1.0
+    run_in_startup = {}  # a folded run counts where its first line fell
     for e in entries:
         text = e["text"]
         for prefix, name, kind in LOG_EVENTS:
@@ -322,10 +437,14 @@ def call_from_log(entries, wall, path):
         m = REPEATED.match(text)
         if m:
             count, what = int(m.group(1)) - 1, m.group(2)  # the first was logged on its own line
+            in_startup = run_in_startup.get(what, False)
+        else:
+            in_startup = startup_end is not None and e["qel_t"] <= startup_end
+            run_in_startup[what] = in_startup
         if what == "Network underrun":
-            underruns.append((rel(e), count))
+            underruns.append((rel(e), count, in_startup))
         elif what == "Jitter buffer packet inserted":
-            insertions.append((rel(e), count))
+            insertions.append((rel(e), count, in_startup))
         m = SERVER_LOSS.match(text)
         if m:
             server_loss.append((rel(e), int(m.group(1))))
@@ -346,6 +465,29 @@ def call_from_log(entries, wall, path):
         nl.append(n_load)
         al.append(a_load)
     call.jb = (t, depth) if t else None
+    # Downward loss as the statistics lines show it: each line counts 50 packets, which
+    # take a second when none is lost; the first line's span includes the connection,
+    # so the score starts at the second line.
+    scored_t, scored_mos, scored_r, got, expected = [], [], [], 0.0, 0.0
+    for previous, row in zip(stats_rows, stats_rows[1:]):
+        span = row[1] - previous[1]
+        if span <= 0:
+            continue
+        want = max(span * 50.0, row[3])
+        r = r_factor(100.0 * (1.0 - row[3] / want))
+        scored_t.append(row[0])
+        scored_r.append(r)
+        scored_mos.append(mos(r))
+        got += row[3]
+        expected += want
+    call_loss = 100.0 * (1.0 - got / expected) if expected else None
+    if call_loss is not None:
+        call_r = r_factor(call_loss)
+        call.quality = {"t": scored_t, "mos": scored_mos, "r": scored_r, "call_mos": mos(call_r), "call_r": call_r,
+                        "note": "From the statistics lines' loss (each line counts 50 received packets, a second's "
+                                "worth: a longer span between lines is packets that did not come). A log gives no "
+                                "delay: there is no delay impairment in this score, which is therefore an upper "
+                                "bound. " + emodel_text(EMODEL)}
     if t:
         call.packets = {"t": t, "sent": tx, "received": rx, "lost": None, "late": None,
                         "server_loss": server_loss}
@@ -356,13 +498,21 @@ def call_from_log(entries, wall, path):
         call.notes.append("The log has no statistics lines of the session library (they are logged at level 4, "
                           "FINE): no packet rates, jitter-buffer depth or loads.")
     bins = max(1, int(math.ceil(call.end)))
-    per_second = {"t": [i + 1.0 for i in range(bins)], "underruns": [0] * bins, "insertions": [0] * bins}
+    per_second = {"t": [i + 1.0 for i in range(bins)]}
+    for key in ("underruns", "insertions", "startup_underruns", "startup_insertions"):
+        per_second[key] = [0] * bins
     for key, rows in (("underruns", underruns), ("insertions", insertions)):
-        for at, count in rows:
+        for at, count, in_startup in rows:
             per_second[key][min(bins - 1, max(0, int(at)))] += count
+            if in_startup:
+                per_second["startup_" + key][min(bins - 1, max(0, int(at)))] += count
     call.jitter = per_second
+    if startup_rel is not None:
+        call.startup = (max(0.0, startup_rel - 1.0), startup_rel)
     call.jitter_note = ("The log folds a run of these into one line a second: the run's count lands at the time "
-                        "of its summary line.")
+                        "of its summary line, and counts in the start-up (shaded: the first second of voice, up "
+                        "to the library's first statistics line) when the run began there. What happens in the "
+                        "start-up is how every call begins, while the jitter buffer fills, and is not flagged.")
     # The states between the events that change them.
     marks = {name: at for at, name, _ in sorted(call.events, reverse=True)}
     connected = marks.get("connected")
@@ -372,8 +522,10 @@ def call_from_log(entries, wall, path):
         call.states.append((connected, hang_up if hang_up is not None else call.end, "connected"))
         if hang_up is not None:
             call.states.append((hang_up, marks.get("call thread ended", call.end), "hanging up"))
-    total_under = sum(c for _, c in underruns)
-    total_ins = sum(c for _, c in insertions)
+    total_under = sum(c for _, c, _ in underruns)
+    total_ins = sum(c for _, c, _ in insertions)
+    startup_under = sum(c for _, c, s in underruns if s)
+    startup_ins = sum(c for _, c, s in insertions if s)
     total_server_loss = sum(c for _, c in server_loss)
     call.lost_total = total_server_loss
     call.facts = [
@@ -389,10 +541,13 @@ def call_from_log(entries, wall, path):
         ("voice packets received / sent (statistics lines)",
          f"{sum(r[3] for r in stats_rows):.0f} / {sum(r[4] for r in stats_rows):.0f}", ""),
         ("lost on the way up (server's reports)", str(total_server_loss), "loss" if total_server_loss else ""),
-        ("jitter buffer underruns / insertions", f"{total_under} / {total_ins}",
-         "loss" if total_under + total_ins else ""),
+    ] + startup_facts(total_under, total_ins, total_under + total_ins, startup_under, startup_ins,
+                      startup_under + startup_ins) + [
         ("severe engine messages", str(errors), "loss" if errors else ""),
     ]
+    if call.quality:
+        call.facts.append(quality_fact(call.quality["call_r"], call.quality["call_mos"], call_loss,
+                                       "delay not known from a log"))
     call.notes.append("A log holds no audio: levels, latency stages and waveforms come from qelcall --stats "
                       "with its WAV files.")
     return call
@@ -509,18 +664,69 @@ def jb_png(call):
     return png(fig)
 
 
+def shade_startup(ax, call, label=True):
+    if call.startup:
+        ax.axvspan(call.startup[0], call.startup[1], color="#999999", alpha=0.15, lw=0,
+                   label="start-up" if label else None)
+
+
 def jitter_png(call):
     j = call.jitter
     fig, ax = figure(2.4)
+    shade_startup(ax, call)
     left, right, width = bar_slots(j["t"])
-    ax.bar(left, j["underruns"], width=width, color="#e31a1c", label=f"underruns (total {sum(j['underruns'])})")
-    ax.bar(right, j["insertions"], width=width, color="#1f78b4", label=f"insertions (total {sum(j['insertions'])})")
+    s_under = j.get("startup_underruns") or [0] * len(j["t"])
+    s_ins = j.get("startup_insertions") or [0] * len(j["t"])
+    after_under = [a - b for a, b in zip(j["underruns"], s_under)]
+    after_ins = [a - b for a, b in zip(j["insertions"], s_ins)]
+    # The start-up's share grey under the rest's colour: only the colour is trouble.
+    ax.bar(left, s_under, width=width, color="#bbbbbb", label=f"at start-up (total {sum(s_under)} / {sum(s_ins)})")
+    ax.bar(right, s_ins, width=width, color="#bbbbbb")
+    ax.bar(left, after_under, bottom=s_under, width=width, color="#e31a1c",
+           label=f"underruns after start-up (total {sum(after_under)})")
+    ax.bar(right, after_ins, bottom=s_ins, width=width, color="#1f78b4",
+           label=f"insertions after start-up (total {sum(after_ins)})")
     ax.set_xlim(0, call.xmax)
     ax.set_ylim(bottom=0, top=max(j["underruns"] + j["insertions"] + [3]) * 1.2)
     ax.set_xlabel("seconds")
     ax.set_ylabel("per interval")
     ax.legend(fontsize=8)
     ax.set_title("Jitter buffer underruns and insertions (each conceals one frame)")
+    return png(fig)
+
+
+def interarrival_png(call):
+    t, jitter = call.interarrival
+    fig, ax = figure(2.4)
+    shade_startup(ax, call)
+    ax.plot(t, jitter, "-o", ms=3, color="#8c564b", label="interarrival jitter")
+    ax.set_ylim(bottom=0, top=max(jitter + [5.0]) * 1.2)
+    ax.set_xlim(0, call.xmax)
+    ax.set_xlabel("seconds")
+    ax.set_ylabel("ms")
+    ax.legend(fontsize=8, loc="upper right")
+    ax.set_title("Interarrival jitter of the voice packets received (RFC 3550), at each record")
+    return png(fig)
+
+
+def quality_png(call):
+    q = call.quality
+    fig, ax = figure(2.6)
+    # G.109's classes of R, by the MOS at their edges.
+    for low, high, colour in ((4.34, 4.5, "#cfe8cf"), (4.03, 4.34, "#e3f1d4"), (3.60, 4.03, "#f6f0c8"),
+                              (3.10, 3.60, "#f8dfc0"), (1.0, 3.10, "#f4c7c3")):
+        ax.axhspan(low, high, color=colour, lw=0)
+    if q["t"]:
+        ax.plot(q["t"], q["mos"], "-o", ms=3, color="#333333", label="MOS of each interval")
+    if q.get("call_mos") is not None:
+        ax.axhline(q["call_mos"], color="#1f77b4", ls="--", lw=1.2,
+                   label=f"the call: MOS {q['call_mos']:.2f} (R {q['call_r']:.1f})")
+    ax.set_ylim(1, 4.6)
+    ax.set_xlim(0, call.xmax)
+    ax.set_xlabel("seconds")
+    ax.set_ylabel("MOS (estimated)")
+    ax.legend(fontsize=8, loc="lower left")
+    ax.set_title("Estimated quality: E-model (ITU-T G.107) MOS")
     return png(fig)
 
 
@@ -531,11 +737,24 @@ def levels_png(call):
     ax.plot(lv["t"], lv["capture_peak_dbfs"], ":", color="#1f77b4", label="microphone peak")
     ax.plot(lv["t"], lv["playback_rms_dbfs"], "-o", ms=3, color="#ff7f0e", label="speaker RMS")
     ax.plot(lv["t"], lv["playback_peak_dbfs"], ":", color="#ff7f0e", label="speaker peak")
-    ax.set_ylim(-125, 5)
+    clipped = call.clipped
+    if clipped:
+        # Seconds with samples at full scale: a band above 0 dBFS, one row each side,
+        # with the interval's count.
+        starts = [0.0] + list(clipped["t"][:-1])
+        for key, (low, high), colour, name in (("capture", (1.5, 8.5), "#9ecae1", "microphone clipped"),
+                                               ("playback", (9.5, 16.5), "#fc9272", "speaker clipped")):
+            first = True
+            for a, b, n in zip(starts, clipped["t"], clipped[key]):
+                if n > 0:
+                    ax.fill_between([a, b], low, high, color=colour, lw=0, label=name if first else None)
+                    ax.annotate(str(n), ((a + b) / 2, (low + high) / 2), fontsize=7, ha="center", va="center")
+                    first = False
+    ax.set_ylim(-125, 18 if clipped and any(clipped["capture"] + clipped["playback"]) else 5)
     ax.set_xlim(0, call.xmax)
     ax.set_xlabel("seconds")
     ax.set_ylabel("dBFS")
-    ax.legend(fontsize=8, ncol=4, loc="lower center")
+    ax.legend(fontsize=8, ncol=6, loc="lower center")
     ax.set_title("Levels of each second (-120 dBFS: silence)")
     return png(fig)
 
@@ -651,8 +870,16 @@ def page(call, source):
         section("jitter-buffer", "Jitter buffer", jb_png(call))
     if call.jitter:
         section("underruns", "Underruns and insertions", jitter_png(call), call.jitter_note)
+    if call.interarrival:
+        section("interarrival-jitter", "Interarrival jitter", interarrival_png(call),
+                "RTP's jitter (RFC 3550 6.4.1): the mean deviation of the packets' transit times, smoothed over "
+                "16 packets, from their sequence numbers 20 ms apart and their arrival times.")
+    if call.quality:
+        section("quality", "Estimated quality", quality_png(call), call.quality["note"])
     if call.levels:
-        section("levels", "Levels", levels_png(call))
+        section("levels", "Levels", levels_png(call),
+                "Seconds with samples at or near full scale are marked along the top, with their count: the "
+                "microphone as it came, before any processing, and the speaker." if call.clipped else "")
     if call.loads:
         section("loads", "Loads", loads_png(call))
     if call.latency:

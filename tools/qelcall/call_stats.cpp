@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "tools/qelcall/call_quality.h"
 
 namespace qelcall {
 namespace {
@@ -44,6 +45,20 @@ json level(const Level& l, bool peak) {
         return nullptr;
     }
     return rounded(peak ? l.peakDbfs : l.rmsDbfs, 2);
+}
+
+// R and MOS of `lost` of `expected` voice packets, null when none was expected.
+void score(json& r, const char* rKey, const char* mosKey, uint64_t lost, uint64_t expected,
+           double oneWayMs) {
+    if (expected == 0) {
+        r[rKey] = nullptr;
+        r[mosKey] = nullptr;
+        return;
+    }
+    const double lossPercent = 100.0 * static_cast<double>(lost) / static_cast<double>(expected);
+    const double rating = quality::rFactor(lossPercent, oneWayMs);
+    r[rKey] = rounded(rating, 1);
+    r[mosKey] = rounded(quality::mos(rating), 2);
 }
 
 std::string utcNow() {
@@ -141,6 +156,15 @@ void StatsRecorder::begin(const StatsCallInfo& info) {
     start["mic"] = info.mic.empty() ? json(nullptr) : json(info.mic);
     start["heard"] = info.heard.empty() ? json(nullptr) : json(info.heard);
     start["latency"] = info.latency;
+    start["emodel"] = {
+        {"default_r", quality::kDefaultR},
+        {"ie", quality::kIe},
+        {"bpl", quality::kBpl},
+        {"burst_r", quality::kBurstR},
+        {"codec_figures",
+         "G.711 with packet-loss concealment, ITU-T G.113 Appendix I (Opus custom "
+         "mode has no entry of its own)"},
+    };
     write(start);
     m_ticker = std::thread([this] { everySecond(); });
 }
@@ -180,6 +204,17 @@ bool StatsRecorder::finish(const CallStatistics& stats, const StatsEndInfo& end)
     last["cpu_ms"] = rounded(end.cpuMs, 1);
     last["mic_rms_dbfs"] = rounded(LevelMeter::dbfs(end.micRms), 2);
     last["heard_rms_dbfs"] = rounded(LevelMeter::dbfs(end.heardRms), 2);
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        const uint64_t lost = m_voice.lost();
+        const uint64_t expected = m_voice.received() + lost;
+        const double lossPercent =
+            expected == 0 ? 0.0 : 100.0 * static_cast<double>(lost) / static_cast<double>(expected);
+        last["call_loss_pct"] = expected == 0 ? json(nullptr) : json(rounded(lossPercent, 2));
+        const double delay = m_latency ? end.mouthToEarMs : -1.0;
+        last["call_delay_ms"] = delay >= 0 ? json(rounded(delay, 1)) : json(nullptr);
+        score(last, "call_r_factor", "call_mos", lost, expected, delay);
+    }
     if (m_latency) {
         json latency = stagesJson(stats);
         latency["mouth_to_ear_ms"] =
@@ -225,16 +260,34 @@ nlohmann::ordered_json StatsRecorder::record(const char* type) {
         {"underruns", m_log.underruns()},
         {"insertions", m_log.insertions()},
         {"concealed_frames", m_log.concealed()},
+        {"first_voice_t",
+         m_voiceArrived
+             ? json(rounded(std::chrono::duration<double>(m_firstVoice - m_start).count(), 3))
+             : json(nullptr)},
+        {"startup_underruns", m_log.startUpUnderruns()},
+        {"startup_insertions", m_log.startUpInsertions()},
+        {"startup_concealed_frames", m_log.startUpConcealed()},
+        {"jitter_ms",
+         m_voice.jitterMs() < 0 ? json(nullptr) : json(rounded(m_voice.jitterMs(), 2))},
         {"network_load_pct", rounded(m_log.networkLoad(), 1)},
         {"audio_load_pct", rounded(m_log.audioLoad(), 1)},
         {"capture_rms_dbfs", level(capture, false)},
         {"capture_peak_dbfs", level(capture, true)},
         {"playback_rms_dbfs", level(playback, false)},
         {"playback_peak_dbfs", level(playback, true)},
+        {"capture_clipped", capture.clipped},
+        {"playback_clipped", playback.clipped},
         {"cpu_pct", rounded(cpuPercent, 1)},
         {"events", m_events},
     };
     m_events = json::array();
+    // The interval's score: its voice lost of its voice expected; a late packet takes
+    // its number back from the loss, so an interval's loss can come out below zero.
+    const uint64_t received = m_voice.received() - m_receivedAtLast;
+    const uint64_t lost = m_voice.lost() > m_lostAtLast ? m_voice.lost() - m_lostAtLast : 0;
+    score(r, "r_factor", "mos", lost, received + lost, -1.0);
+    m_receivedAtLast = m_voice.received();
+    m_lostAtLast = m_voice.lost();
     return r;
 }
 
@@ -276,14 +329,24 @@ void StatsRecorder::hangingUp() {
     m_state = "hanging up";
 }
 
+bool StatsRecorder::inStartUp(Clock::time_point when) const {
+    return !m_voiceArrived || when < m_firstVoice + std::chrono::seconds(1);
+}
+
 void StatsRecorder::received(const uint8_t* bytes, size_t n, bool udp) {
+    const auto now = Clock::now();
+    const double arrivalMs = std::chrono::duration<double, std::milli>(now - m_start).count();
     std::lock_guard<std::mutex> guard(m_lock);
     ++m_packetsReceived;
     m_bytesReceived += n;
     if (udp) {
-        m_voice.datagram(bytes, n);
+        m_voice.datagram(bytes, n, arrivalMs);
     } else {
-        m_voice.stream(bytes, n);
+        m_voice.stream(bytes, n, arrivalMs);
+    }
+    if (!m_voiceArrived && m_voice.received() > 0) {
+        m_voiceArrived = true;
+        m_firstVoice = now;
     }
 }
 
@@ -298,8 +361,9 @@ void StatsRecorder::sent(const uint8_t* bytes, size_t n, bool) {
 }
 
 void StatsRecorder::logLine(int, const char* text) {
+    const auto now = Clock::now();
     std::lock_guard<std::mutex> guard(m_lock);
-    m_log.line(text);
+    m_log.line(text, inStartUp(now));
 }
 
 void StatsRecorder::audio(const float* in, const float* out, int frames) noexcept {

@@ -62,6 +62,8 @@ class StatsRecorder final : public CallObserver {
     nlohmann::ordered_json record(const char* type);
     void write(const nlohmann::ordered_json& record);
     double seconds() const { return std::chrono::duration<double>(Clock::now() - m_start).count(); }
+    // Within the first second after the first voice packet arrived, or before it.
+    bool inStartUp(Clock::time_point when) const;
 
     std::FILE* m_file = nullptr;
     bool m_writeFailed = false;  // guarded by m_fileLock
@@ -79,6 +81,9 @@ class StatsRecorder final : public CallObserver {
     nlohmann::ordered_json m_events = nlohmann::ordered_json::array();  // since the last record
     uint64_t m_cpuAtLast = 0;
     Clock::time_point m_lastRecord = m_start;
+    bool m_voiceArrived = false;
+    Clock::time_point m_firstVoice;
+    uint64_t m_receivedAtLast = 0, m_lostAtLast = 0;  // voice counts at the last record
 
     LevelMeter m_capture, m_playback;
 

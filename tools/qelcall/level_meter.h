@@ -1,5 +1,6 @@
 // The level of one audio stream over an interval: the audio thread adds each buffer,
-// another thread takes the interval's RMS and peak and starts the next one. One
+// another thread takes the interval's RMS, peak and clipped samples and starts the
+// next one. One
 // writer, one reader; lock-free, no allocation.
 #pragma once
 
@@ -15,21 +16,29 @@ struct Level {
     double rmsDbfs = 0;
     double peakDbfs = 0;
     uint64_t samples = 0;  // 0: no audio in the interval, the levels mean nothing
+    uint64_t clipped = 0;  // samples at or near full scale
 };
 
 class LevelMeter {
   public:
     // Silence reads as this, so that a record never holds minus infinity.
     static constexpr double kFloorDbfs = -120.0;
+    // At or near full scale: within the top 8 steps of 16-bit audio (-0.002 dBFS), where
+    // a saturated converter or decoder leaves its samples flat.
+    static constexpr float kClipLevel = 32760.0f / 32768.0f;
 
     // Audio thread.
     void add(const float* samples, int n) noexcept {
         double sum = 0;
         float peak = 0;
+        uint64_t clipped = 0;
         for (int i = 0; i < n; ++i) {
             sum += static_cast<double>(samples[i]) * samples[i];
-            peak = std::max(peak, std::fabs(samples[i]));
+            const float magnitude = std::fabs(samples[i]);
+            peak = std::max(peak, magnitude);
+            clipped += magnitude >= kClipLevel ? 1 : 0;
         }
+        m_clipped.fetch_add(clipped, std::memory_order_relaxed);
         // Squares of full-scale samples in units of 2^-32: a day of 48 kHz audio fits.
         m_sumSquares.fetch_add(static_cast<uint64_t>(sum * kScale), std::memory_order_relaxed);
         uint32_t seen = m_peakBits.load(std::memory_order_relaxed);
@@ -46,6 +55,7 @@ class LevelMeter {
         const double sum =
             static_cast<double>(m_sumSquares.exchange(0, std::memory_order_relaxed)) / kScale;
         const float peak = fromBits(m_peakBits.exchange(0, std::memory_order_relaxed));
+        level.clipped = m_clipped.exchange(0, std::memory_order_relaxed);
         const double rms =
             level.samples == 0 ? 0 : std::sqrt(sum / static_cast<double>(level.samples));
         level.rmsDbfs = dbfs(rms);
@@ -73,6 +83,7 @@ class LevelMeter {
     std::atomic<uint64_t> m_sumSquares{0};
     std::atomic<uint32_t> m_peakBits{0};
     std::atomic<uint64_t> m_samples{0};
+    std::atomic<uint64_t> m_clipped{0};
 };
 
 }  // namespace qelcall

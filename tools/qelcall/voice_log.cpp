@@ -30,7 +30,14 @@ const char* message(const char* text) {
 
 }  // namespace
 
-void VoiceLog::line(const char* text) {
+void VoiceLog::add(uint64_t Counts::*what, uint64_t n, bool startUp) {
+    m_all.*what += n;
+    if (startUp) {
+        m_startUp.*what += n;
+    }
+}
+
+void VoiceLog::line(const char* text, bool startUp) {
     const char* m = message(text);
     int depth = 0, rx = 0, tx = 0;
     float rate = 0, network = 0, audio = 0, total = 0;
@@ -43,11 +50,13 @@ void VoiceLog::line(const char* text) {
         return;
     }
     if (std::strcmp(m, kUnderrun) == 0) {
-        ++m_underruns;
+        m_underrunRunInStartUp = startUp;
+        add(&Counts::underruns, 1, startUp);
         return;
     }
     if (std::strcmp(m, kInsertion) == 0) {
-        ++m_insertions;
+        m_insertionRunInStartUp = startUp;
+        add(&Counts::insertions, 1, startUp);
         return;
     }
     int count = 0, used = 0;
@@ -55,14 +64,14 @@ void VoiceLog::line(const char* text) {
     if (std::sscanf(m, "Repeated %d times: %n", &count, &used) == 1 && used > 0 && count > 1) {
         const auto more = static_cast<uint64_t>(count - 1);
         if (std::strcmp(m + used, kUnderrun) == 0) {
-            m_underruns += more;
+            add(&Counts::underruns, more, m_underrunRunInStartUp);
         } else if (std::strcmp(m + used, kInsertion) == 0) {
-            m_insertions += more;
+            add(&Counts::insertions, more, m_insertionRunInStartUp);
         }
         return;
     }
     if (std::sscanf(m, "JitterBuffer error %d", &count) == 1) {
-        ++m_errors;
+        add(&Counts::errors, 1, startUp);
     } else if (std::sscanf(m, "Server 5 sec network report: %d packets lost", &count) == 1 &&
                count > 0) {
         m_serverLost += static_cast<uint64_t>(count);

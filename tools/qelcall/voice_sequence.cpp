@@ -1,5 +1,7 @@
 #include "tools/qelcall/voice_sequence.h"
 
+#include <cmath>
+
 namespace qelcall {
 namespace {
 
@@ -15,22 +17,22 @@ uint32_t le32(const uint8_t* p) {
 
 }  // namespace
 
-void VoiceSequence::datagram(const uint8_t* bytes, size_t n) {
-    walk(bytes, n);
+void VoiceSequence::datagram(const uint8_t* bytes, size_t n, double arrivalMs) {
+    walk(bytes, n, arrivalMs);
 }
 
-void VoiceSequence::stream(const uint8_t* bytes, size_t n) {
+void VoiceSequence::stream(const uint8_t* bytes, size_t n, double arrivalMs) {
     if (m_pending.empty()) {
-        const size_t used = walk(bytes, n);
+        const size_t used = walk(bytes, n, arrivalMs);
         m_pending.assign(bytes + used, bytes + n);
         return;
     }
     m_pending.insert(m_pending.end(), bytes, bytes + n);
-    const size_t used = walk(m_pending.data(), m_pending.size());
+    const size_t used = walk(m_pending.data(), m_pending.size(), arrivalMs);
     m_pending.erase(m_pending.begin(), m_pending.begin() + static_cast<std::ptrdiff_t>(used));
 }
 
-size_t VoiceSequence::walk(const uint8_t* bytes, size_t n) {
+size_t VoiceSequence::walk(const uint8_t* bytes, size_t n, double arrivalMs) {
     size_t at = 0;
     while (n - at >= kHeaderBytes) {
         const uint8_t* packet = bytes + at;
@@ -42,19 +44,33 @@ size_t VoiceSequence::walk(const uint8_t* bytes, size_t n) {
             break;  // the rest of this packet is still coming
         }
         if (packet[10] == kVoiceType && length >= kVoiceHeadBytes) {
-            voice(le32(packet + 20));
+            voice(le32(packet + 20), arrivalMs);
         }
         at += length;
     }
     return at;
 }
 
-void VoiceSequence::voice(uint32_t sequence) {
+void VoiceSequence::transit(uint32_t sequence, double arrivalMs, bool afresh) {
+    if (!afresh) {
+        // D(i, j) of RFC 3550: the change in transit time from the packet before, with
+        // send times 20 ms a number apart (signed: a late packet has a lower number).
+        const auto numbers = static_cast<int32_t>(sequence - m_lastSequence);
+        const double d = (arrivalMs - m_lastArrivalMs) - kFrameMs * numbers;
+        m_jitterMs += (std::fabs(d) - m_jitterMs) / 16.0;
+        m_jitterValid = true;
+    }
+    m_lastSequence = sequence;
+    m_lastArrivalMs = arrivalMs;
+}
+
+void VoiceSequence::voice(uint32_t sequence, double arrivalMs) {
     ++m_received;
     if (!m_started) {
         m_started = true;
         m_highest = sequence;
         m_seen = 1;
+        transit(sequence, arrivalMs, true);
         return;
     }
     const uint32_t ahead = sequence - m_highest;  // unsigned: wraps as the numbers do
@@ -63,6 +79,7 @@ void VoiceSequence::voice(uint32_t sequence) {
         return;
     }
     if (ahead <= kMaxGap) {
+        transit(sequence, arrivalMs, false);
         m_lost += ahead - 1;
         m_seen = (ahead >= 64 ? 0 : m_seen << ahead) | 1;
         m_highest = sequence;
@@ -80,14 +97,16 @@ void VoiceSequence::voice(uint32_t sequence) {
             }
             m_seen |= bit;
         }
+        transit(sequence, arrivalMs, false);
         ++m_late;
         if (m_lost > 0) {
             --m_lost;
         }
         return;
     }
-    m_highest = sequence;  // numbered afresh
+    m_highest = sequence;  // numbered afresh: the transit times start over too
     m_seen = 1;
+    transit(sequence, arrivalMs, true);
 }
 
 }  // namespace qelcall

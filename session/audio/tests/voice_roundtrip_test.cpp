@@ -2,12 +2,15 @@
 // playback; with packets in order, reordered and lost.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <random>
 #include <vector>
 
 #include "audio_test_support.h"
+#include "session/audio/audio_tap.h"
 #include "session/audio/voice_codec.h"
 
 namespace {
@@ -276,6 +279,68 @@ TEST(VoiceRoundTrip, LostPacketsAreConcealedWithoutHoles) {
     const double heard = qeltest::energy(r.played, kRate, r.played.size());
     const double sent = qeltest::energy(signal, kRate, signal.size());
     EXPECT_GT(heard, 0.7 * sent);
+}
+
+// Quiet speech (-25 dBFS) as a call sends it, every processing stage on: the gain
+// control raises it, and must leave the codec room above its peaks. The decoder
+// saturates whatever the codec's overshoot carries past full scale, and a far end then
+// hears runs of samples flat at full scale.
+class ProcessedCapture final : public qel::AudioTap {
+  public:
+    void deviceAudio(const int16_t*, const int16_t*, int) noexcept override {}
+    void processedAudio(const int16_t* samples, int count) noexcept override {
+        for (int i = 0; i < count; ++i) {
+            const int magnitude = std::abs(static_cast<int>(samples[i]));
+            peak = std::max(peak, magnitude);
+            run = magnitude >= 32767 ? run + 1 : 0;
+            flatRuns += run == 2 ? 1 : 0;
+        }
+    }
+    int peak = 0;
+    int run = 0;
+    int flatRuns = 0;  // before the codec: what the gain control itself flattened
+};
+
+TEST(VoiceRoundTrip, GainControlLeavesTheCodecRoomAboveQuietSpeech) {
+    auto signal = qeltest::speechLike(kRate, 12.0, 21);
+    const double rms =
+        std::sqrt(qeltest::energy(signal, 0, signal.size()) / static_cast<double>(signal.size()));
+    const auto gain = static_cast<float>(std::pow(10.0, -25.0 / 20.0) / rms);
+    for (float& v : signal) {
+        v *= gain;
+    }
+    qeltest::RecordingLog log;
+    qel::VoiceAudio sender(log);
+    prepare(sender, true);
+    sender.setFlag(1, false);  // no far end: nothing to cancel
+    ProcessedCapture tap;
+    sender.setTap(&tap);
+    sender.setLastVoiceReceive(1);
+    std::vector<std::vector<std::vector<uint8_t>>> byBuffer;
+    for (size_t pos = 0; pos + kFrames <= signal.size(); pos += kFrames) {
+        qeltest::runBuffer(sender, signal.data() + pos, kFrames, nullptr);
+        byBuffer.push_back(qeltest::takePayloads(sender));
+    }
+    sender.setTap(nullptr);
+    const Received r = playAll(byBuffer);
+    int flatRuns = 0;
+    size_t run = 0;
+    for (float v : r.played) {
+        run = std::fabs(v) >= 32767.0f / 32768.0f ? run + 1 : 0;
+        flatRuns += run == 2 ? 1 : 0;
+    }
+    // Loudness of the speech heard once the gain control has settled (after 4 s).
+    const size_t settled = static_cast<size_t>(4 * kRate);
+    const double heard = qeltest::energy(r.played, settled, r.played.size()) /
+                         static_cast<double>(r.played.size() - settled);
+    const double heardDb = 10 * std::log10(heard);
+    std::printf(
+        "processed: peak %.2f dBFS, %d flat full-scale runs; heard: %.1f dBFS RMS, %d flat "
+        "full-scale runs\n",
+        20 * std::log10(tap.peak / 32768.0), tap.flatRuns, heardDb, flatRuns);
+    EXPECT_LE(tap.peak, 30935);  // -0.5 dBFS: room for the codec
+    EXPECT_EQ(flatRuns, 0);
+    EXPECT_GT(heardDb, -20.0);  // still raised well above what was said
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 #!/usr/bin/python3
 """Call reports, end to end: qelcall --stats on a clean call and on an impaired one
-(qel-server --loss 10 --jitter 30), their reports and the report of a real log of the
-reference Java host, each opened offline in headless Chromium: no console message,
-every picture loaded, a screenshot taken, and the losses of the impaired call in its
-figures and marked on its page. Then the bad inputs, each refused in one line.
+(qel-server --loss 10 --jitter 30, a microphone that clips), their reports and the
+report of a real log of the reference Java host, each opened offline in headless
+Chromium: no console message, every picture loaded, a screenshot taken; the clean
+call's page without a single warning (its jitter buffer's start-up apart), the
+impaired call's losses, jitter, clipping and poorer score in its figures and marked on
+its page. Then the bad inputs, each refused in one line.
 """
 
 import argparse
@@ -32,15 +34,17 @@ def check(condition, what):
 BURSTS = (0.1, 0.47, 0.95, 1.31, 1.82, 2.2)
 
 
-def write_mic(path, seconds=2.5, rate=48000):
+def write_mic(path, seconds=2.5, rate=48000, amplitude=0.3):
+    """The bursts; above 1.0 their tone is clipped flat at full scale, as an overdriven
+    microphone gives it."""
     frames = bytearray()
     for i in range(int(seconds * rate)):
         t = i / rate
         value = 0.0
         for start in BURSTS:
             if start <= t < start + 0.25:
-                value = 0.9 if t - start < 0.002 else 0.3 * math.sin(2 * math.pi * 440 * (t - start))
-        frames += struct.pack("<h", int(value * 32767))
+                value = 0.9 if t - start < 0.002 else amplitude * math.sin(2 * math.pi * 440 * (t - start))
+        frames += struct.pack("<h", int(max(-1.0, min(1.0, value)) * 32767))
     with wave.open(path, "wb") as w:
         w.setnchannels(1)
         w.setsampwidth(2)
@@ -144,13 +148,15 @@ def main():
     os.makedirs(args.work, exist_ok=True)
     mic = os.path.join(args.work, "mic.wav")
     write_mic(mic)
+    clipping_mic = os.path.join(args.work, "clipping-mic.wav")
+    write_mic(clipping_mic, amplitude=1.5)
 
     # A clean call: every packet comes back, in order; its clicks are timed through the
     # stages of the path (the benchmarks' build of the library). And at the same time an impaired
     # call: its server drops a tenth of the voice it sends and delays the rest by up to
     # 30 ms, so packets go missing and overtake each other.
     clean = Call(args, [], "clean", mic, ["--latency", "--no-aec", "--qel", args.probe])
-    impaired = Call(args, ["--loss", "10", "--jitter", "30", "--seed", "7"], "impaired", mic)
+    impaired = Call(args, ["--loss", "10", "--jitter", "30", "--seed", "7"], "impaired", clipping_mic)
     stats, heard, records = clean.finish()
     end = records[-1]
     check(records[0]["type"] == "start" and end["type"] == "end" and
@@ -174,9 +180,22 @@ def main():
     # may still be raising the first ones, so this can be a later click's.)
     m2e = latency.get("mouth_to_ear_ms")
     check(m2e is not None and m2e > 20, f"clean: mouth to ear {m2e} ms")
+    check(end["first_voice_t"] is not None and end["startup_concealed_frames"] <= end["concealed_frames"] and
+          end["concealed_frames"] - end["startup_concealed_frames"] == 0,
+          f"clean: every concealed frame in the start-up ({end['startup_concealed_frames']} of "
+          f"{end['concealed_frames']})")
+    jitters = [r["jitter_ms"] for r in records if r.get("jitter_ms") is not None]
+    check(jitters and max(jitters) < 5, f"clean: interarrival jitter under 5 ms on loopback ({jitters})")
+    check(end["call_mos"] is not None and end["call_mos"] > 4.3 and end["call_delay_ms"] == round(m2e, 1),
+          f"clean: MOS {end['call_mos']} (R {end['call_r_factor']}) with mouth to ear {end['call_delay_ms']} ms")
+    check(sum(r["capture_clipped"] + r["playback_clipped"] for r in records[1:]) == 0,
+          "clean: no sample clipped, microphone or speaker")
     page = report(args, [stats, "--mic", mic, "--heard", heard], os.path.join(args.work, "clean-report.html"))
-    dom = open_in_browser(args, page, expect_images=8)
-    check(summary_cell(dom, "voice packets lost")[0] == "", "clean: its page marks no loss")
+    dom = open_in_browser(args, page, expect_images=10)
+    flagged = re.findall(r'<td class="label">([^<]*)</td><td class="loss">', dom)
+    check(not flagged, f"clean: its page shows no warning at all ({flagged})")
+    check('<section id="interarrival-jitter">' in dom and '<section id="quality">' in dom,
+          "clean: its page draws the jitter and the quality")
     check('<section id="latency">' in dom and summary_cell(dom, "mouth to ear")[1] == f"{m2e:.1f} ms",
           "clean: its page draws the stages and gives mouth to ear")
 
@@ -189,13 +208,27 @@ def main():
     # the few silent frames the server sends before the caller's first voice.
     check(sent - 10 <= received + lost <= sent + 10,
           f"impaired: received {received} + lost {lost} account for the {sent} sent")
-    check(end["concealed_frames"] > 0 and end["underruns"] > 0,
-          f"impaired: the jitter buffer ran dry ({end['underruns']} underruns, {end['concealed_frames']} concealed)")
+    check(end["concealed_frames"] - end["startup_concealed_frames"] > 0 and
+          end["underruns"] - end["startup_underruns"] > 0,
+          f"impaired: the jitter buffer ran dry after its start-up ({end['underruns']} underruns, "
+          f"{end['concealed_frames']} concealed, of them {end['startup_concealed_frames']} in the start-up)")
+    # Delays drawn evenly from 0 to 30 ms: RTP's mean deviation of transit times is 10 ms.
+    jitter = end.get("jitter_ms")
+    check(jitter is not None and 5 < jitter < 16, f"impaired: interarrival jitter {jitter} ms")
+    check(end["call_r_factor"] is not None and end["call_r_factor"] < 80 and end["call_mos"] < 4.0,
+          f"impaired: R {end['call_r_factor']}, MOS {end['call_mos']} with {end['call_loss_pct']}% lost")
+    clipped_seconds = [r["t"] for r in records[1:] if r["capture_clipped"] > 0]
+    check(len(clipped_seconds) >= 2, f"impaired: the microphone clipped in the seconds {clipped_seconds}")
     seconds = [r for r in records if r["type"] == "second"]
     check(all(a["voice_lost"] <= b["voice_lost"] + 3 for a, b in zip(seconds, seconds[1:])),
           "impaired: losses accumulate over the seconds")
-    page = report(args, [stats, "--mic", mic, "--heard", heard], os.path.join(args.work, "impaired-report.html"))
-    dom = open_in_browser(args, page, expect_images=7)
+    page = report(args, [stats, "--mic", clipping_mic, "--heard", heard],
+                  os.path.join(args.work, "impaired-report.html"))
+    dom = open_in_browser(args, page, expect_images=9)
+    check(summary_cell(dom, "concealed frames after start-up")[0] == "loss" and
+          summary_cell(dom, "estimated quality (E-model)")[0] == "loss" and
+          summary_cell(dom, "samples clipped: microphone / speaker")[0] == "loss",
+          "impaired: its page flags the concealed frames, the score and the clipping")
     cls, text = summary_cell(dom, "voice packets lost")
     check(cls == "loss" and text is not None and text.startswith(f"{lost} ("),
           f"impaired: its page marks the loss ({cls!r}, {text!r})")
@@ -205,11 +238,37 @@ def main():
 
     # The reference Java host's log of a real call (java.util.logging, SimpleFormatter).
     page = report(args, ["--log", args.log], os.path.join(args.work, "log-report.html"))
-    dom = open_in_browser(args, page, expect_images=5)
+    dom = open_in_browser(args, page, expect_images=6)
     check(summary_cell(dom, "stream") == ("", "48000 Hz, 512-frame buffers"), "log: the stream's rate")
     check(summary_cell(dom, "stream latency") == ("", "in 10 ms, out 10 ms"), "log: the stream's latency")
-    check(summary_cell(dom, "jitter buffer underruns / insertions") == ("loss", "4 / 5"),
-          "log: folded underruns and insertions counted whole (1 + 3, 1 + 4)")
+    # The runs began before the first statistics line, their summaries came after it.
+    check(summary_cell(dom, "jitter buffer at start-up (first second of voice): underruns / insertions, "
+                            "concealed") == ("", "4 / 5, 9") and
+          summary_cell(dom, "jitter buffer underruns / insertions after start-up") == ("", "0 / 0"),
+          "log: folded underruns and insertions counted whole (1 + 3, 1 + 4), in the start-up")
+    check(summary_cell(dom, "estimated quality (E-model)") == ("", "MOS 4.41, R 93.2 (0.0% lost, delay not known "
+                                                                 "from a log)") and "no delay impairment" in dom,
+          "log: the score from the statistics lines' loss, without a delay")
+
+    # The same log with trouble after the start-up: an underrun a second into the call,
+    # and a statistics line that came 1.25 s after the one before (50 packets where 62.5
+    # were due: 20% lost).
+    with open(args.log) as f:
+        text = f.read()
+    text = text.replace("FINE: 0006.340 QEL: 0006.577 jb=2",
+                        "FINE: 0006.200 QEL: 0006.437 Network underrun\nFINE: 0006.340 QEL: 0006.577 jb=2")
+    text = text.replace("QEL: 0007.577 jb=2", "QEL: 0007.827 jb=2")
+    troubled = os.path.join(args.work, "troubled-engine.log")
+    with open(troubled, "w") as f:
+        f.write(text)
+    page = report(args, ["--log", troubled], os.path.join(args.work, "troubled-log-report.html"))
+    with open(page) as f:
+        dom = f.read()
+    check(summary_cell(dom, "jitter buffer underruns / insertions after start-up") == ("loss", "1 / 0"),
+          "log: an underrun after the start-up is flagged")
+    cls, text = summary_cell(dom, "estimated quality (E-model)")
+    check(cls == "loss" and text is not None and "(11.1% lost" in text,
+          f"log: the statistics lines' loss lowers the score ({cls!r}, {text!r})")
 
     # Bad input.
     empty = os.path.join(args.work, "empty.jsonl")
