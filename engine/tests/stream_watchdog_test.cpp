@@ -201,10 +201,13 @@ TEST_F(StreamWatchdogTest, ARescanHonoursTheCallsEndTheNewRateAndTheUsersChoice)
     // The call ends while the rescan is under way: no stream may outlive it.
     ASSERT_EQ(streams.open("Headset", "Headset"), Result::ok);
     size_t opened = openings();
+    // What a Java thread does, on a thread of its own, while the rescan's thread is
+    // inside PortAudio.
+    auto meanwhile = [](auto call) { std::async(std::launch::async, call).wait(); };
     bool ended = false;
     pa.onInitialize = [&] {
         if (!std::exchange(ended, true)) {
-            streams.close();
+            meanwhile([&] { streams.close(); });
         }
     };
     EXPECT_EQ(rescan.rescan(true), Result::ok);
@@ -237,7 +240,7 @@ TEST_F(StreamWatchdogTest, ARescanHonoursTheCallsEndTheNewRateAndTheUsersChoice)
     bool picked = false;
     pa.onInitialize = [&] {
         if (!std::exchange(picked, true)) {
-            EXPECT_EQ(streams.changeDevices("Mic", "Speakers", false), Result::ok);
+            meanwhile([&] { EXPECT_EQ(streams.changeDevices("Mic", "Speakers", false), Result::ok); });
         }
     };
     EXPECT_EQ(rescan.rescan(true), Result::ok);
