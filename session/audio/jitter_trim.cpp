@@ -21,8 +21,15 @@ bool JitterTrim::dropAfter(bool delivered, int waiting, const int16_t* frame,
                            int samples) noexcept {
     if (!delivered) {
         // The buffer came up short: whatever surplus it seemed to have was not there.
-        if (++m_shortRun >= kStallFrames) {
+        // Short again after a drop, it needed that frame for the jitter it sees: the
+        // rest is left to its own judgement, until the next stall.
+        if (m_dropsArmed > 0) {
+            m_armedLeft = 0;
+        }
+        // Before the first packet there is no call to have stalled yet.
+        if (++m_shortRun >= kStallFrames && m_deliveredOnce) {
             m_armedLeft = kArmedFrames;
+            m_dropsArmed = 0;
         }
         m_fewestNow = kUnknown;
         m_fewestBefore = kUnknown;
@@ -33,6 +40,7 @@ bool JitterTrim::dropAfter(bool delivered, int waiting, const int16_t* frame,
         return false;
     }
     m_shortRun = 0;
+    m_deliveredOnce = true;
     const bool pause = isPause(frame, samples);
     if (m_armedLeft == 0) {
         ++m_sinceDrop;
@@ -62,6 +70,7 @@ bool JitterTrim::dropAfter(bool delivered, int waiting, const int16_t* frame,
             m_sinceDrop = 0;
             m_waitedForPause = 0;
             ++m_dropped;
+            ++m_dropsArmed;
             return true;
         }
         ++m_waitedForPause;

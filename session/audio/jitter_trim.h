@@ -11,8 +11,9 @@
 // the next frame in a pause is dropped instead of played (the decoder has still seen
 // it, so the frames either side join up), and so on while surplus remains.
 //
-// Only after the buffer has run dry (several frames in a row it could not deliver) is
-// surplus looked for, and then for a while. Delay that the buffer holds against
+// Only after the buffer has run dry (several frames in a row it could not deliver, once
+// packets have been coming) is surplus looked for, and then for a while; and no longer
+// once the buffer comes up short after a drop. Delay that the buffer holds against
 // ordinary jitter is left to its own judgement: its window of arrivals is far longer
 // than anything seen here, and a packet that comes later than a trimmed buffer allows
 // costs a gap.
@@ -72,6 +73,8 @@ private:
 
     int m_shortRun = 0;   // frames in a row the buffer could not deliver
     int m_armedLeft = 0;  // frames left to look for surplus in
+    int m_dropsArmed = 0;  // frames dropped since the last stall
+    bool m_deliveredOnce = false;
     // The fewest packets waiting after any frame of the block that is filling and of
     // the block before it (kUnknown until a whole block has been seen).
     int m_fewestNow = kUnknown;

@@ -1,7 +1,7 @@
 // JitterTrim against a model of the jitter buffer that holds `surplus` frames more than
 // the arrivals need: every frame taken leaves that many packets waiting, and each drop
-// takes one of them. Unless told otherwise, the buffer has just run dry for five
-// frames (a stall), as it does before a burst of late packets.
+// takes one of them. Unless told otherwise, the buffer runs dry for five frames (a
+// stall) soon after the call starts, as it does before a burst of late packets.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -41,8 +41,9 @@ Trimmed run(JitterTrim& trim, int frames, int surplus, Loud loud, Short isShort)
     return r;
 }
 
+constexpr int kStallEnd = 15;
 bool stall(int i) {
-    return i < 5;
+    return i >= 10 && i < kStallEnd;
 }
 bool never(int) {
     return false;
@@ -57,7 +58,8 @@ TEST(JitterTrim, GivesBackSurplusAFrameAtATimeInPausesAndNothingMore) {
     ASSERT_EQ(r.drops.size(), 5u);
     EXPECT_EQ(r.surplusLeft, 0);
     EXPECT_EQ(trim.dropped(), 5u);
-    EXPECT_GE(r.drops.front(), 5 + JitterTrim::kBlockFrames) << "surplus is seen for a while first";
+    EXPECT_GE(r.drops.front(), kStallEnd + JitterTrim::kBlockFrames)
+        << "surplus is seen for a while first";
     for (size_t k = 0; k < r.drops.size(); ++k) {
         EXPECT_FALSE(talk(r.drops[k])) << "frame " << r.drops[k] << " is speech";
         EXPECT_FALSE(talk(r.drops[k] - 1)) << "frame " << r.drops[k] << " is a pause's first";
@@ -74,6 +76,9 @@ TEST(JitterTrim, GivesBackSurplusAFrameAtATimeInPausesAndNothingMore) {
     JitterTrim steady;
     EXPECT_TRUE(run(steady, 2000, 2, never, [](int i) { return i % 100 < 2; }).drops.empty());
     EXPECT_EQ(steady.dropped(), 0u);
+    // Nor is the wait for the first packet a stall.
+    JitterTrim starting;
+    EXPECT_TRUE(run(starting, 500, 2, never, [](int i) { return i < 5; }).drops.empty());
 }
 
 TEST(JitterTrim, ForgetsSurplusWhenTheBufferComesUpShortAndWaitsLongForAPause) {
@@ -81,7 +86,7 @@ TEST(JitterTrim, ForgetsSurplusWhenTheBufferComesUpShortAndWaitsLongForAPause) {
     // reports is never seen over a whole block, so nothing goes.
     JitterTrim trim;
     const Trimmed shortOften =
-        run(trim, 1000, 3, never, [](int i) { return i < 5 || i % 20 == 19; });
+        run(trim, 1000, 3, never, [](int i) { return stall(i) || i % 20 == 19; });
     EXPECT_TRUE(shortOften.drops.empty());
 
     // A far end that never pauses still gets its surplus back, one frame after each
@@ -91,8 +96,18 @@ TEST(JitterTrim, ForgetsSurplusWhenTheBufferComesUpShortAndWaitsLongForAPause) {
         trim, 1000, 2, [](int) { return true; }, stall);
     ASSERT_EQ(talking.drops.size(), 2u);
     // Surplus is known from the last frame of the first block after the stall.
-    EXPECT_GE(talking.drops[0], 5 + JitterTrim::kBlockFrames - 1 + JitterTrim::kPatienceFrames);
+    EXPECT_GE(talking.drops[0],
+              kStallEnd + JitterTrim::kBlockFrames - 1 + JitterTrim::kPatienceFrames);
     EXPECT_GE(talking.drops[1] - talking.drops[0], JitterTrim::kPatienceFrames);
+
+    // Short again after a drop: the buffer needed that frame, and the surplus it still
+    // reports is its margin against jitter.
+    trim.reset();
+    const int firstDrop = run(trim, 500, 3, never, stall).drops.at(0);
+    trim.reset();
+    const Trimmed after =
+        run(trim, 500, 3, never, [&](int i) { return stall(i) || i == firstDrop + 1; });
+    EXPECT_EQ(after.drops, std::vector<int>{firstDrop});
 }
 
 }  // namespace
