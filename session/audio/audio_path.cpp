@@ -123,8 +123,10 @@ int AudioPath::refillPlayback() noexcept {
         result = got;
         m_codec.decode(nullptr, 0, m_playback.writePosition());  // concealment
     }
-    if (m_trim.dropAfter(got == JITTER_BUFFER_OK, waiting, m_playback.writePosition(),
-                         kFrameSamples)) {
+    const JitterTrim::Taken taken = got == JITTER_BUFFER_OK          ? JitterTrim::Taken::kPacket
+                                    : got == JITTER_BUFFER_INSERTION ? JitterTrim::Taken::kInserted
+                                                                     : JitterTrim::Taken::kMissing;
+    if (m_trim.dropAfter(taken, waiting, m_playback.writePosition(), kFrameSamples)) {
         // A frame of delay the buffer no longer needs leaves with this one: the
         // decoder has seen it, the device never will. The caller's loop asks for the
         // next frame at once.

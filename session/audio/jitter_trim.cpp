@@ -17,19 +17,25 @@ bool JitterTrim::isPause(const int16_t* frame, int samples) noexcept {
     return pause;
 }
 
-bool JitterTrim::dropAfter(bool delivered, int waiting, const int16_t* frame,
-                           int samples) noexcept {
-    if (!delivered) {
+bool JitterTrim::dropAfter(Taken taken, int waiting, const int16_t* frame, int samples) noexcept {
+    if (taken != Taken::kPacket) {
         // The buffer came up short: whatever surplus it seemed to have was not there.
-        // Short again after a drop, it needed that frame for the jitter it sees: the
-        // rest is left to its own judgement, until the next stall.
-        if (m_dropsArmed > 0) {
-            m_armedLeft = 0;
+        // Short right after a drop, it needed that frame for the jitter it sees.
+        if (m_droppedSinceShort) {
+            if (m_retreats < kRetreats) {
+                ++m_retreats;
+                m_block *= 2;
+            } else {
+                m_armedLeft = 0;
+            }
         }
+        m_droppedSinceShort = false;
+        m_missingRun = taken == Taken::kMissing ? m_missingRun + 1 : 0;
         // Before the first packet there is no call to have stalled yet.
-        if (++m_shortRun >= kStallFrames && m_deliveredOnce) {
+        if (m_missingRun == kStallFrames && m_deliveredOnce) {
             m_armedLeft = kArmedFrames;
-            m_dropsArmed = 0;
+            m_block = kBlockFrames;
+            m_retreats = 0;
         }
         m_fewestNow = kUnknown;
         m_fewestBefore = kUnknown;
@@ -39,7 +45,7 @@ bool JitterTrim::dropAfter(bool delivered, int waiting, const int16_t* frame,
         ++m_sinceDrop;
         return false;
     }
-    m_shortRun = 0;
+    m_missingRun = 0;
     m_deliveredOnce = true;
     const bool pause = isPause(frame, samples);
     if (m_armedLeft == 0) {
@@ -49,7 +55,7 @@ bool JitterTrim::dropAfter(bool delivered, int waiting, const int16_t* frame,
     --m_armedLeft;
 
     m_fewestNow = m_blockFrames == 0 ? waiting : std::min(m_fewestNow, waiting);
-    if (++m_blockFrames == kBlockFrames) {
+    if (++m_blockFrames == m_block) {
         m_fewestBefore = m_fewestNow;
         m_blockFrames = 0;
     }
@@ -70,7 +76,7 @@ bool JitterTrim::dropAfter(bool delivered, int waiting, const int16_t* frame,
             m_sinceDrop = 0;
             m_waitedForPause = 0;
             ++m_dropped;
-            ++m_dropsArmed;
+            m_droppedSinceShort = true;
             return true;
         }
         ++m_waitedForPause;

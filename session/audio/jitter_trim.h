@@ -11,12 +11,14 @@
 // the next frame in a pause is dropped instead of played (the decoder has still seen
 // it, so the frames either side join up), and so on while surplus remains.
 //
-// Only after the buffer has run dry (several frames in a row it could not deliver, once
-// packets have been coming) is surplus looked for, and then for a while; and no longer
-// once the buffer comes up short after a drop. Delay that the buffer holds against
-// ordinary jitter is left to its own judgement: its window of arrivals is far longer
-// than anything seen here, and a packet that comes later than a trimmed buffer allows
-// costs a gap.
+// Only after the buffer has run dry (several frames in a row with no packet, once
+// packets have been coming) is surplus looked for, and then for a while. Frames the
+// buffer inserts on its own account (it grows against late packets) are no stall.
+// Delay that the buffer holds against ordinary jitter is left to its own judgement: its
+// window of arrivals is far longer than anything seen here, and a packet that comes
+// later than a trimmed buffer allows costs a gap. So when the buffer comes up short
+// after a drop, surplus must then be seen for twice as long before the next, and after
+// kRetreats such lessons it is left alone until the next stall.
 //
 // What a drop may cost is bounded: one frame (20 ms) at a time, at least kGapFrames
 // played between two drops, and a frame that is not in a pause only after a long wait
@@ -34,13 +36,18 @@ namespace qel {
 
 class JitterTrim {
 public:
-    // This many frames in a row that the buffer could not deliver (60 ms without a
-    // packet) is a stall, not jitter; surplus is then looked for over kArmedFrames.
+    // What the jitter buffer gave for a frame.
+    enum class Taken { kPacket, kMissing, kInserted };
+
+    // This many frames in a row without a packet (60 ms) is a stall, not jitter;
+    // surplus is then looked for over kArmedFrames.
     static constexpr int kStallFrames = 3;
     static constexpr int kArmedFrames = 500;
     // Surplus counts only after it has been seen over a whole block of frames (and at
-    // most two blocks are remembered): half a second to a second of history.
+    // most two blocks are remembered): half a second to a second of history, doubled
+    // after each of at most kRetreats drops that the buffer turned out to need.
     static constexpr int kBlockFrames = 25;
+    static constexpr int kRetreats = 2;
     // Frames played between two drops, at least.
     static constexpr int kGapFrames = 2;
     // How long surplus waits for a pause before it takes a frame that is not in one.
@@ -54,11 +61,11 @@ public:
     // The loudest recent frame's energy fades by this factor a frame (about 4 dB/s).
     static constexpr double kLoudFade = 0.98;
 
-    // After one frame taken from the jitter buffer: `delivered` when the buffer gave a
-    // packet (the frame is its decoded audio, `samples` long), else the frame is
-    // concealment; `waiting` is the number of packets the buffer holds for later
+    // After one frame taken from the jitter buffer: `taken` says what the buffer gave
+    // (with kPacket the frame is the packet's decoded audio, `samples` long, else
+    // concealment); `waiting` is the number of packets the buffer holds for later
     // frames. True: drop this frame rather than play it.
-    bool dropAfter(bool delivered, int waiting, const int16_t* frame, int samples) noexcept;
+    bool dropAfter(Taken taken, int waiting, const int16_t* frame, int samples) noexcept;
 
     // Forgets everything (the jitter buffer was reset).
     void reset() noexcept;
@@ -71,9 +78,11 @@ private:
 
     bool isPause(const int16_t* frame, int samples) noexcept;
 
-    int m_shortRun = 0;   // frames in a row the buffer could not deliver
-    int m_armedLeft = 0;  // frames left to look for surplus in
-    int m_dropsArmed = 0;  // frames dropped since the last stall
+    int m_missingRun = 0;  // frames in a row without a packet
+    int m_armedLeft = 0;   // frames left to look for surplus in
+    int m_block = kBlockFrames;
+    int m_retreats = 0;
+    bool m_droppedSinceShort = false;
     bool m_deliveredOnce = false;
     // The fewest packets waiting after any frame of the block that is filling and of
     // the block before it (kUnknown until a whole block has been seen).

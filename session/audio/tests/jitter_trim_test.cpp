@@ -11,6 +11,7 @@
 namespace {
 
 using qel::JitterTrim;
+using Taken = JitterTrim::Taken;
 
 constexpr int kSamples = 640;
 
@@ -19,20 +20,19 @@ struct Trimmed {
     int surplusLeft = 0;
 };
 
-// `loud(i)`: whether frame i is speech (else silence); `isShort(i)`: whether the buffer
-// could not deliver frame i.
-template <typename Loud, typename Short>
-Trimmed run(JitterTrim& trim, int frames, int surplus, Loud loud, Short isShort) {
+// `loud(i)`: whether frame i is speech (else silence); `taken(i)`: what the buffer
+// gave for frame i.
+template <typename Loud, typename Took>
+Trimmed run(JitterTrim& trim, int frames, int surplus, Loud loud, Took taken) {
     std::vector<int16_t> speech(kSamples), silence(kSamples, 0);
     for (int i = 0; i < kSamples; ++i) {
         speech[static_cast<size_t>(i)] = static_cast<int16_t>(i % 2 ? 8000 : -8000);
     }
     Trimmed r;
     for (int i = 0; i < frames; ++i) {
-        const bool delivered = !isShort(i);
-        if (trim.dropAfter(delivered, surplus, loud(i) ? speech.data() : silence.data(),
-                           kSamples)) {
-            EXPECT_TRUE(delivered) << "frame " << i;
+        const Taken t = taken(i);
+        if (trim.dropAfter(t, surplus, loud(i) ? speech.data() : silence.data(), kSamples)) {
+            EXPECT_EQ(t, Taken::kPacket) << "frame " << i;
             --surplus;
             r.drops.push_back(i);
         }
@@ -42,10 +42,13 @@ Trimmed run(JitterTrim& trim, int frames, int surplus, Loud loud, Short isShort)
 }
 
 constexpr int kStallEnd = 15;
-bool stall(int i) {
+bool inStall(int i) {
     return i >= 10 && i < kStallEnd;
 }
-bool never(int) {
+Taken stall(int i) {
+    return inStall(i) ? Taken::kMissing : Taken::kPacket;
+}
+bool silent(int) {
     return false;
 }
 
@@ -70,23 +73,30 @@ TEST(JitterTrim, GivesBackSurplusAFrameAtATimeInPausesAndNothingMore) {
     EXPECT_LT(r.drops.back(), 250) << "within 5 s";
 
     // No surplus: nothing is dropped, however quiet. Surplus without a stall before it
-    // is the buffer's own margin against jitter, and stays.
+    // is the buffer's own margin against jitter, and stays: after isolated gaps, after
+    // the buffer's own insertions in a row (it grows), and after the wait for the first
+    // packet.
     JitterTrim idle;
-    EXPECT_TRUE(run(idle, 500, 0, never, stall).drops.empty());
-    JitterTrim steady;
-    EXPECT_TRUE(run(steady, 2000, 2, never, [](int i) { return i % 100 < 2; }).drops.empty());
-    EXPECT_EQ(steady.dropped(), 0u);
-    // Nor is the wait for the first packet a stall.
-    JitterTrim starting;
-    EXPECT_TRUE(run(starting, 500, 2, never, [](int i) { return i < 5; }).drops.empty());
+    EXPECT_TRUE(run(idle, 500, 0, silent, stall).drops.empty());
+    const std::vector<Taken (*)(int)> noStall = {
+        [](int i) { return i % 100 < 2 ? Taken::kMissing : Taken::kPacket; },
+        [](int i) {
+            return i < 20 && i % 2 ? Taken::kMissing : i < 20 ? Taken::kInserted : Taken::kPacket;
+        },
+        [](int i) { return i < 5 ? Taken::kMissing : Taken::kPacket; }};
+    for (size_t k = 0; k < noStall.size(); ++k) {
+        JitterTrim steady;
+        EXPECT_TRUE(run(steady, 2000, 2, silent, noStall[k]).drops.empty()) << "pattern " << k;
+    }
 }
 
 TEST(JitterTrim, ForgetsSurplusWhenTheBufferComesUpShortAndWaitsLongForAPause) {
     // After a stall, a frame the buffer cannot deliver every 20 frames: the surplus it
     // reports is never seen over a whole block, so nothing goes.
     JitterTrim trim;
-    const Trimmed shortOften =
-        run(trim, 1000, 3, never, [](int i) { return stall(i) || i % 20 == 19; });
+    const Trimmed shortOften = run(trim, 1000, 3, silent, [](int i) {
+        return inStall(i) || i % 20 == 19 ? Taken::kMissing : Taken::kPacket;
+    });
     EXPECT_TRUE(shortOften.drops.empty());
 
     // A far end that never pauses still gets its surplus back, one frame after each
@@ -100,14 +110,20 @@ TEST(JitterTrim, ForgetsSurplusWhenTheBufferComesUpShortAndWaitsLongForAPause) {
               kStallEnd + JitterTrim::kBlockFrames - 1 + JitterTrim::kPatienceFrames);
     EXPECT_GE(talking.drops[1] - talking.drops[0], JitterTrim::kPatienceFrames);
 
-    // Short again after a drop: the buffer needed that frame, and the surplus it still
-    // reports is its margin against jitter.
+    // Short right after every drop (a packet late by the frame the drop took): each
+    // time, surplus must be seen twice as long before the next drop, and after
+    // kRetreats lessons the buffer's surplus (its margin against jitter) stays.
     trim.reset();
-    const int firstDrop = run(trim, 500, 3, never, stall).drops.at(0);
-    trim.reset();
-    const Trimmed after =
-        run(trim, 500, 3, never, [&](int i) { return stall(i) || i == firstDrop + 1; });
-    EXPECT_EQ(after.drops, std::vector<int>{firstDrop});
+    uint32_t seen = 0;
+    const Trimmed lessons = run(trim, 500, 8, silent, [&](int i) {
+        const bool afterDrop = trim.dropped() > seen;
+        seen = trim.dropped();
+        return inStall(i) ? Taken::kMissing : afterDrop ? Taken::kInserted : Taken::kPacket;
+    });
+    ASSERT_EQ(lessons.drops.size(), static_cast<size_t>(JitterTrim::kRetreats + 1));
+    for (size_t k = 1; k < lessons.drops.size(); ++k) {
+        EXPECT_GE(lessons.drops[k] - lessons.drops[k - 1], JitterTrim::kBlockFrames << k);
+    }
 }
 
 }  // namespace
