@@ -36,6 +36,8 @@ bool JitterTrim::dropAfter(Taken taken, int waiting, const int16_t* frame, int s
             m_armedLeft = kArmedFrames;
             m_block = kBlockFrames;
             m_retreats = 0;
+        } else if (m_missingRun > kBufferResyncFrames) {
+            m_armedLeft = 0;
         }
         m_fewestNow = kUnknown;
         m_fewestBefore = kUnknown;

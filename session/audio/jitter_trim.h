@@ -43,6 +43,10 @@ public:
     // surplus is then looked for over kArmedFrames.
     static constexpr int kStallFrames = 3;
     static constexpr int kArmedFrames = 500;
+    // After more frames than this in a row without a packet, the buffer starts afresh:
+    // it keeps the whole burst, learns its arrivals anew and then drops the excess by
+    // itself (drops taken here would come on top of that). Such a stall is left to it.
+    static constexpr int kBufferResyncFrames = 20;
     // Surplus counts only after it has been seen over a whole block of frames (and at
     // most two blocks are remembered): half a second to a second of history, doubled
     // after each of at most kRetreats drops that the buffer turned out to need.
