@@ -93,6 +93,7 @@ void AudioPath::resetJitter() noexcept {
         // without telling comes back here too.
         m_pool.reclaimAll();
     }
+    m_trim.reset();
 }
 
 void AudioPath::clear() noexcept {
@@ -128,9 +129,11 @@ int AudioPath::refillPlayback() noexcept {
     int result = kJitterOk;
     JitterBufferPacket packet{};
     int got = JITTER_BUFFER_MISSING;
+    spx_int32_t waiting = 0;
     if (m_jitter) {
         got = jitter_buffer_get(m_jitter.get(), &packet, kFrameSamples, nullptr);
         jitter_buffer_tick(m_jitter.get());
+        jitter_buffer_ctl(m_jitter.get(), JITTER_BUFFER_GET_AVAILABLE_COUNT, &waiting);
     }
     if (got == JITTER_BUFFER_OK) {
         // With the destroy callback the get hands back the pool slot that the put
@@ -142,6 +145,15 @@ int AudioPath::refillPlayback() noexcept {
     } else {
         result = got;
         m_codec.decode(nullptr, 0, m_playback.writePosition());  // concealment
+    }
+    const JitterTrim::Taken taken = got == JITTER_BUFFER_OK          ? JitterTrim::Taken::kPacket
+                                    : got == JITTER_BUFFER_INSERTION ? JitterTrim::Taken::kInserted
+                                                                     : JitterTrim::Taken::kMissing;
+    if (m_trim.dropAfter(taken, waiting, m_playback.writePosition(), kFrameSamples)) {
+        // A frame of delay the buffer no longer needs leaves with this one: the
+        // decoder has seen it, the device never will. The caller's loop asks for the
+        // next frame at once.
+        return result;
     }
     m_playback.append(kFrameSamples);
     return result;

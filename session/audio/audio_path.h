@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "platform/spin_lock.h"
+#include "session/audio/jitter_trim.h"
 #include "session/audio/packet_pool.h"
 #include "session/audio/rate_converter.h"
 #include "session/audio/sample_fifo.h"
@@ -44,8 +45,9 @@ public:
     // late (a gap each) before it adds a frame of delay, and starts counting afresh
     // after every change: a clock that runs slow against ours costs a burst of gaps at
     // each slip. This cost (per late packet, against 640 per frame of delay) makes the
-    // first late packet enough; the buffer still shrinks once every recent packet has
-    // arrived a frame early.
+    // first late packet enough. The buffer's own shrink waits until its window of
+    // arrivals has forgotten the late ones (13 to 20 s) and then drops the whole excess
+    // at once; JitterTrim gives it back sooner, a frame at a time, in the pauses.
     static constexpr int kJitterLateCost = 10000;
     // Frames queued with no device buffer in between beyond which the queue is stale:
     // half a second of the far end, where a running device takes one every few tens of
@@ -143,6 +145,7 @@ private:
     VoiceCodec& m_codec;
     AudioProcessor& m_processor;
     std::unique_ptr<JitterBuffer_, JitterDeleter> m_jitter;
+    JitterTrim m_trim;
     // The far-end block handed to the processing module.
     int16_t m_block[kBlockSamples] = {};
     // The frame the encoder step works on once it has left the FIFO (call thread).

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 
 #include "session/audio/tests/audio_test_support.h"
 #include "session/tests/voice_call_support.h"
@@ -26,15 +27,26 @@ struct Call {
     std::vector<std::string> listenerLog;
 };
 
+// Holds the talker's packets to the listener from `fromMs` into the call for `ms`, and
+// hands them all over at its end, as a link that stalls does.
+struct Stall {
+    uint32_t fromMs = 0;
+    uint32_t ms = 0;
+};
+
 // Polls `from` until it has nothing more this tick, delivering its voice packets to
-// `to`. Returns the number delivered.
-int deliver(VoiceClient& from, VoiceClient& to) {
+// `to`, or keeping them in `held` when it is given. Returns the number sent.
+int deliver(VoiceClient& from, VoiceClient& to, std::vector<std::vector<uint8_t>>* held = nullptr) {
     int n = 0;
     PollEvent event;
     while (from.poll(event)) {
         EXPECT_EQ(event.code, E_QELEV_SEND_UDP);
         EXPECT_EQ(event.data[10], E_QELPT_RTP);
-        to.recvPacket(event.data, static_cast<size_t>(event.length), true);
+        if (held != nullptr) {
+            held->emplace_back(event.data, event.data + event.length);
+        } else {
+            to.recvPacket(event.data, static_cast<size_t>(event.length), true);
+        }
         ++n;
     }
     return n;
@@ -46,17 +58,26 @@ int deliver(VoiceClient& from, VoiceClient& to) {
 // `awayTo` the listener's device is gone (no device buffers, silence heard) while its
 // packets keep arriving.
 Call runCall(const std::vector<float>& signal, VoiceClient& talker, VoiceClient& listener,
-             size_t awayFrom = 0, size_t awayTo = 0) {
+             Stall stall = {}, size_t awayFrom = 0, size_t awayTo = 0) {
     Call call;
     const uint32_t start = FakeClock::now;
     openAudioGate(talker);
 
     std::vector<float> silence(kFrames, 0.0f), discard(kFrames), out(kFrames), out2(kFrames);
+    std::vector<std::vector<uint8_t>> held;
     int tick = 0;
     for (size_t at = 0; at + kFrames <= signal.size(); at += kFrames) {
         for (; static_cast<size_t>(tick) * kTickSamples <= at; ++tick) {
-            FakeClock::now = start + static_cast<uint32_t>(tick) * 20;
-            call.packets += deliver(talker, listener);
+            const uint32_t callMs = static_cast<uint32_t>(tick) * 20;
+            FakeClock::now = start + callMs;
+            const bool stalled = callMs >= stall.fromMs && callMs < stall.fromMs + stall.ms;
+            if (!stalled) {
+                for (const auto& packet : held) {
+                    listener.recvPacket(packet.data(), packet.size(), true);
+                }
+                held.clear();
+            }
+            call.packets += deliver(talker, listener, stalled ? &held : nullptr);
             deliver(listener, talker);
         }
         const float* talkerIn[1] = {signal.data() + at};
@@ -174,7 +195,7 @@ TEST_F(VoiceCallTest, AfterTheDeviceWasAwayTheTalkerIsHeardAtTheDelayOfBefore) {
             signal[static_cast<size_t>(t * kRate) + i] = i % 2 ? -0.8f : 0.8f;
         }
     }
-    const Call call = runCall(signal, *talker, *listener, kRate * 5 / 2, kRate * 4);
+    const Call call = runCall(signal, *talker, *listener, {}, kRate * 5 / 2, kRate * 4);
 
     // The delay of each click: the first sound within 0.4 s of it, if any.
     auto delayOf = [&](double t) -> long {
@@ -196,6 +217,109 @@ TEST_F(VoiceCallTest, AfterTheDeviceWasAwayTheTalkerIsHeardAtTheDelayOfBefore) {
                     delay * 1000.0 / kRate, before * 1000.0 / kRate);
         EXPECT_NEAR(delay, before, kRate / 50) << "click at " << at[k] << " s";
     }
+}
+
+// Talk spurts of 0.5 to 1.5 s between pauses of 0.15 to 0.5 s. `spurt` gets, for each
+// sample, the number of its spurt, or -1 in a pause.
+std::vector<float> conversation(double seconds, uint32_t seed, std::vector<int>& spurt) {
+    std::vector<float> signal = qeltest::speechLike(kRate, seconds, seed);
+    spurt.assign(signal.size(), -1);
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> uni(0.0, 1.0);
+    size_t at = static_cast<size_t>(kRate * 0.3);
+    std::fill(signal.begin(), signal.begin() + static_cast<std::ptrdiff_t>(at), 0.0f);
+    for (int n = 0; at < signal.size(); ++n) {
+        const size_t end =
+            std::min(signal.size(), at + static_cast<size_t>(kRate * (0.5 + uni(rng))));
+        std::fill(spurt.begin() + static_cast<std::ptrdiff_t>(at),
+                  spurt.begin() + static_cast<std::ptrdiff_t>(end), n);
+        const size_t pause =
+            std::min(signal.size(), end + static_cast<size_t>(kRate * (0.15 + 0.35 * uni(rng))));
+        std::fill(signal.begin() + static_cast<std::ptrdiff_t>(end),
+                  signal.begin() + static_cast<std::ptrdiff_t>(pause), 0.0f);
+        at = pause;
+    }
+    return signal;
+}
+
+// A link that stalls for 100 ms (as Wi-Fi does) and then delivers the held packets in a
+// burst. The listener's buffer grows to take the burst; it must give the extra delay
+// back within 5 s, and only out of the pauses: within a spurt, no speech is skipped.
+// Every 20 ms of speech is looked for in what the listener played at the delay found at
+// the start plus a whole number of frames (a frame dropped or inserted moves all that
+// follows by 960 samples at this rate).
+TEST_F(VoiceCallTest, DelayAddedByABurstOfLatePacketsGoesBackWithinFiveSecondsInThePauses) {
+    auto talker = connectedClient(kKey, true);
+    auto listener = connectedClient(kKey, true);
+    plainTalker(*talker);
+    const uint32_t seed = 2512;
+    SCOPED_TRACE(::testing::Message() << "seed " << seed);
+    std::vector<int> spurt;
+    const auto signal = conversation(14.0, seed, spurt);
+    const Stall stall{3000, 100};
+    const Call call = runCall(signal, *talker, *listener, stall);
+
+    double best = 0.0;
+    const size_t base =
+        qeltest::alignByCorrelation(signal, call.played, kRate, kRate, kRate * 15 / 100, best);
+    ASSERT_GT(best, 0.8) << "the talker is heard before the stall";
+    constexpr size_t kStep = 960;  // one frame at the device rate
+    constexpr size_t kWindow = 1920;
+    struct Heard {
+        double at;  // seconds into the call
+        int spurt;
+        int frames;  // delay beyond the first one
+    };
+    std::vector<Heard> heard;
+    for (size_t w = 0; w + kWindow + base + 30 * kStep < call.played.size(); w += kStep) {
+        if (spurt[w] < 0 || spurt[w] != spurt[w + kWindow - 1] ||
+            qeltest::energy(signal, w, w + kWindow) < 1e-3 * kWindow) {
+            continue;
+        }
+        double top = 0.0;
+        int frames = 0;
+        for (int k = -3; k <= 30; ++k) {
+            for (int d = -2; d <= 2; ++d) {
+                const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(w + base) +
+                                          k * static_cast<std::ptrdiff_t>(kStep) + d;
+                if (at < 0) {
+                    continue;
+                }
+                const double c = qeltest::correlationAt(signal, w, call.played,
+                                                        static_cast<size_t>(at), kWindow);
+                if (c > top) {
+                    top = c;
+                    frames = k;
+                }
+            }
+        }
+        if (top > 0.8) {
+            heard.push_back({static_cast<double>(w) / kRate, spurt[w], frames});
+        }
+    }
+    ASSERT_GT(heard.size(), 300u) << "most of the 14 s of talk is found";
+
+    const double stallEnd = (stall.fromMs + stall.ms) / 1000.0;
+    int most = 0;
+    double backAt = stallEnd;
+    for (size_t i = 0; i < heard.size(); ++i) {
+        const Heard& h = heard[i];
+        most = std::max(most, h.frames);
+        if (h.frames != 0 && h.at >= stallEnd) {
+            backAt = h.at;
+        }
+        if (h.at < stall.fromMs / 1000.0) {
+            EXPECT_EQ(h.frames, 0) << "before the stall, at " << h.at << " s";
+        }
+        if (i > 0 && heard[i - 1].spurt == h.spurt) {
+            EXPECT_GE(h.frames, heard[i - 1].frames) << "speech skipped at " << h.at << " s";
+        }
+    }
+    std::printf("delay %.1f ms; the stall added up to %d ms; back to it %.2f s after the stall\n",
+                base * 1000.0 / kRate, most * 20, backAt - stallEnd);
+    EXPECT_GE(most, 1) << "the burst did grow the buffer";
+    EXPECT_LT(backAt - stallEnd, 5.0);
+    EXPECT_EQ(heard.back().frames, 0);
 }
 
 TEST_F(VoiceCallTest, AListenerWithAnotherKeyDoesNotHearTheTalker) {

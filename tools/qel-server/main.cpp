@@ -72,6 +72,10 @@ int main(int argc, char** argv) {
                       options.impairment.reorderPercent);
         logLine(text);
     }
+    if (options.impairment.stallMs > 0) {
+        logLine("stalling voice: " + std::to_string(options.impairment.stallMs) + " ms every " +
+                std::to_string(options.impairment.stallEveryMs) + " ms");
+    }
     // The line tests and scripts wait for; flushed so a pipe sees it at once.
     std::printf("qel-server listening tcp=%u udp=%u\n", loop->tcpPort(), loop->udpPort());
     std::fflush(stdout);

@@ -178,6 +178,15 @@ ParsedOptions parseOptions(const std::vector<std::string>& args) {
                     bad(*v);
                 }
             }
+        } else if (name == "--stall" || name == "--stall-every") {
+            if (auto v = value()) {
+                const uint32_t low = name == "--stall-every" ? 1 : 0;
+                if (auto ms = parseNumber<uint32_t>(*v, low, 3'600'000)) {
+                    (name == "--stall" ? o.impairment.stallMs : o.impairment.stallEveryMs) = *ms;
+                } else {
+                    bad(*v);
+                }
+            }
         } else if (name == "--jitter" || name == "--disconnect-after" ||
                    name == "--netstate-interval") {
             if (auto v = value()) {
@@ -196,6 +205,9 @@ ParsedOptions parseOptions(const std::vector<std::string>& args) {
         if (!result.error.empty()) {
             return result;
         }
+    }
+    if (o.impairment.stallMs >= o.impairment.stallEveryMs) {
+        result.error = "--stall must be shorter than --stall-every";
     }
     return result;
 }
@@ -232,6 +244,10 @@ Options:
   --loss PCT              drop this percentage of the voice packets sent
   --jitter MS             delay each voice packet sent by 0 to MS milliseconds
   --reorder PCT           hold this percentage of voice packets back behind the next one
+  --stall MS              once every --stall-every, hold every voice packet sent for MS
+                          milliseconds, then send them all at once (a link that stalls)
+  --stall-every MS        period of the stalls, counted from the first voice packet
+                          (default 20000: e.g. --stall 100 stalls at 20 s, 40 s, ...)
   --disconnect-after MS   end each call with a DISCONNECT MS after it connected
   --netstate-interval MS  period of the NETSTATE loss reports (default 5000)
   --verbose               log every voice packet

@@ -26,8 +26,14 @@ struct ImpairmentConfig {
     double lossPercent = 0;     // each packet is dropped with this chance
     uint32_t jitterMs = 0;      // each packet is delayed by 0..jitterMs
     double reorderPercent = 0;  // each packet is held back behind the next with this chance
+    // A stalled link, as Wi-Fi gives: once every stallEveryMs (counted from the first
+    // voice packet sent), every packet is held for stallMs and they all go in a burst.
+    uint32_t stallMs = 0;
+    uint32_t stallEveryMs = 20000;
 
-    bool active() const noexcept { return lossPercent > 0 || jitterMs > 0 || reorderPercent > 0; }
+    bool active() const noexcept {
+        return lossPercent > 0 || jitterMs > 0 || reorderPercent > 0 || stallMs > 0;
+    }
 };
 
 struct ServerOptions {

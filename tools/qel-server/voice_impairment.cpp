@@ -20,8 +20,31 @@ bool VoiceImpairment::submit(Outgoing packet, uint64_t nowMs) {
         ++m_reordered;
         due += kReorderHoldMs;
     }
+    // A stall holds the packet whatever else would have happened to it; those that fall
+    // in one leave together at its end, in the order they came (the multimap keeps the
+    // order of equal keys).
+    const uint64_t held = stallEnd(nowMs);
+    if (held > due) {
+        ++m_stalled;
+        due = held;
+    }
     m_queue.emplace(due, std::move(packet));
     return true;
+}
+
+uint64_t VoiceImpairment::stallEnd(uint64_t nowMs) {
+    if (m_config.stallMs == 0) {
+        return nowMs;
+    }
+    if (m_firstMs == UINT64_MAX) {
+        m_firstMs = nowMs;
+    }
+    const uint64_t since = nowMs - m_firstMs;
+    const uint64_t into = since % m_config.stallEveryMs;
+    if (since < m_config.stallEveryMs || into >= m_config.stallMs) {
+        return nowMs;
+    }
+    return nowMs - into + m_config.stallMs;
 }
 
 void VoiceImpairment::release(uint64_t nowMs, std::vector<Outgoing>& out) {

@@ -1,5 +1,5 @@
 // Impairment of the voice packets the server sends: loss, jitter and reordering, drawn
-// from a seeded generator so that a run repeats exactly.
+// from a seeded generator so that a run repeats exactly, and periodic stalls.
 #pragma once
 
 #include <cstdint>
@@ -36,13 +36,20 @@ class VoiceImpairment {
 
     uint64_t lost() const noexcept { return m_lost; }
     uint64_t reordered() const noexcept { return m_reordered; }
+    uint64_t stalled() const noexcept { return m_stalled; }
 
   private:
+    // When a packet sent at `nowMs` may leave at the earliest: the end of the stall it
+    // falls in, else `nowMs`.
+    uint64_t stallEnd(uint64_t nowMs);
+
     ImpairmentConfig m_config;
     SeededRandom m_random;
     std::multimap<uint64_t, Outgoing> m_queue;
     uint64_t m_lost = 0;
     uint64_t m_reordered = 0;
+    uint64_t m_stalled = 0;
+    uint64_t m_firstMs = UINT64_MAX;  // the first packet's time, where the stalls count from
 };
 
 }  // namespace qelserver

@@ -31,7 +31,10 @@ TEST(ServerOptions, ReadsBothValueFormsAndEveryOption) {
                                    "--disconnect-after",
                                    "1500",
                                    "--netstate-interval",
-                                   "250"});
+                                   "250",
+                                   "--stall",
+                                   "300",
+                                   "--stall-every=15000"});
     ASSERT_EQ(p.error, "");
     const ServerOptions& o = p.options;
     EXPECT_EQ(o.tcpPort, 4000);
@@ -49,6 +52,9 @@ TEST(ServerOptions, ReadsBothValueFormsAndEveryOption) {
     EXPECT_DOUBLE_EQ(o.impairment.reorderPercent, 2);
     EXPECT_EQ(o.disconnectAfterMs, 1500u);
     EXPECT_EQ(o.netstateIntervalMs, 250u);
+    EXPECT_EQ(o.impairment.stallMs, 300u);
+    EXPECT_EQ(o.impairment.stallEveryMs, 15000u);
+    EXPECT_TRUE(parse({"--stall", "100"}).options.impairment.active());
     EXPECT_FALSE(p.help);
     EXPECT_TRUE(parse({}).options.primer);
     EXPECT_FALSE(parse({"--no-echo-primer"}).options.primer) << "the older name still works";
@@ -68,6 +74,8 @@ TEST(ServerOptions, RejectsWhatItCannotHonour) {
         {"--refuse-status", "9"},
         {"--refuse-error", std::string(63, 'e')},
         {"--netstate-interval", "0"},
+        {"--stall-every", "0"},
+        {"--stall", "500", "--stall-every", "500"},  // a stall that never ends
         {"--seed"},
         {"--ignore-udp=yes"},
         {"--frobnicate"}};
@@ -82,7 +90,7 @@ TEST(ServerOptions, HelpListsEveryOption) {
     for (const char* name :
          {"--tcp-port", "--udp-port", "--seed", "--refuse-announce", "--refuse-status",
           "--refuse-error", "--ignore-udp", "--no-ping-answer", "--no-primer", "--loss", "--jitter", "--reorder",
-          "--disconnect-after", "--netstate-interval", "--verbose"}) {
+          "--disconnect-after", "--netstate-interval", "--stall", "--stall-every", "--verbose"}) {
         EXPECT_NE(text.find(name), std::string::npos) << name;
     }
 }

@@ -86,6 +86,53 @@ TEST(VoiceImpairment, ReorderedPacketArrivesAfterTheNextOne) {
     EXPECT_EQ(imp.reordered(), 1u);
 }
 
+// A packet every 20 ms from t = 1000 for 50 s: the stalls begin 20 s and 40 s after the
+// first packet, and what was sent in each leaves at its end, in order, in one burst.
+TEST(VoiceImpairment, StallHoldsEveryPacketUntilItsEndThenReleasesThemInOrder) {
+    ImpairmentConfig config;
+    config.stallMs = 100;
+    config.stallEveryMs = 20000;
+    config.jitterMs = 5;
+    VoiceImpairment imp(config, 11);
+    std::vector<std::pair<uint64_t, int>> arrived;  // (time, packet number)
+    for (int i = 0; i <= 2500; ++i) {
+        const uint64_t now = 1000 + 20u * i;
+        imp.submit(numbered(static_cast<uint8_t>(i)), now);
+        for (uint64_t ms = now; ms < now + 20; ++ms) {
+            std::vector<Outgoing> out;
+            imp.release(ms, out);
+            for (auto& o : out) {
+                arrived.emplace_back(ms, o.bytes[0]);
+            }
+        }
+    }
+    EXPECT_EQ(imp.stalled(), 10u);  // five packets in each of the two stalls
+    for (const uint64_t end : {21100u, 41100u}) {
+        // Nothing leaves inside the stall; the five packets sent in it leave together at
+        // its end (with the one sent right then, if its jitter was 0).
+        int atEnd = 0;
+        int previous = -1;
+        for (const auto& [t, n] : arrived) {
+            if (t == end) {
+                ++atEnd;
+                if (previous >= 0) {
+                    EXPECT_EQ(n, (previous + 1) % 256) << "in the order sent";
+                }
+                previous = n;
+            } else if (t > end - 100 && t < end) {
+                ADD_FAILURE() << "packet " << n << " left at " << t << " inside the stall";
+            }
+        }
+        EXPECT_GE(atEnd, 5) << end;
+    }
+    // Outside the stalls the jitter alone holds a packet back.
+    for (const auto& [t, n] : arrived) {
+        if (t < 21000 || (t > 21100 && t < 41000)) {
+            ASSERT_LE(t % 20, 5u) << "packet " << n << " at " << t;
+        }
+    }
+}
+
 TEST(VoiceImpairment, ForgetsTheQueuedPacketsOfAClosedConnection) {
     ImpairmentConfig config;
     config.jitterMs = 10;
