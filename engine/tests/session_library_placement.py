@@ -64,13 +64,16 @@ class Layout:
             raise AssertionError("probe exited with %d:\n%s%s" % (result.returncode, output, result.stderr))
         loaded = {}
         bound = None
+        version = None
         for line in output.splitlines():
             parts = line.split(" ", 2)
             if parts[0] == "bound":
                 bound = parts[1] == "true"
+            elif parts[0] == "version" and len(parts) >= 2:
+                version = line[len("version "):]
             elif parts[0] == "loaded" and len(parts) == 3:
                 loaded[parts[1]] = parts[2]
-        return bound, loaded
+        return bound, version, loaded
 
     def engine_folder(self, root, with_qel):
         folder = os.path.join(root, "release")
@@ -91,10 +94,12 @@ def ran_markers(root):
 
 
 def check(name, layout, root, engine_dir, cwd, expected_qel):
-    bound, loaded = layout.run(root, engine_dir, cwd)
+    bound, version, loaded = layout.run(root, engine_dir, cwd)
     problems = []
     if bound is not True:
         problems.append("_initLibrary did not bind (bound %s)" % bound)
+    if not version:
+        problems.append("_getLibraryVersion gave nothing through the bound library")
     qel = loaded.get(layout.qel_name)
     if qel is None or not layout.same_file(qel, expected_qel):
         problems.append("session library loaded from %s, expected %s" % (qel, expected_qel))

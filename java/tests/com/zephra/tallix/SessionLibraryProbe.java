@@ -7,8 +7,9 @@ import java.nio.file.Path;
 
 /**
  * Binds the engine from wherever java.library.path finds it, in the current directory
- * the process was started in, and prints what it saw: "bound true|false", then
- * "loaded libqel.so PATH" for each session library file mapped into the process.
+ * the process was started in, and prints what it saw: "bound true|false", "version V"
+ * (through the bound session library), then "loaded libqel.so PATH" for each session
+ * library file mapped into the process.
  * engine/tests/session_library_placement.py runs it in prepared folders.
  */
 public final class SessionLibraryProbe {
@@ -17,6 +18,10 @@ public final class SessionLibraryProbe {
     public static void main(String[] args) throws IOException {
         ReferenceHost engine = new ReferenceHost();
         System.out.println("bound " + engine._initLibrary());
+        String version = engine._getLibraryVersion();
+        if (version != null) {
+            System.out.println("version " + version);
+        }
         Files.readAllLines(Path.of("/proc/self/maps")).stream()
                 .map(line -> line.replaceFirst("^(\\S+\\s+){5}", "").trim())
                 .filter(path -> path.endsWith("/libqel.so"))
