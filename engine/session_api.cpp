@@ -11,6 +11,15 @@ std::string defaultSessionLibraryPath() {
 #endif
 }
 
+std::string sessionLibraryPath() {
+    const std::string besideEngine =
+        platform::besideThisModule("native/" + platform::sharedLibraryFileName("qel"));
+    if (!besideEngine.empty() && platform::isFile(besideEngine)) {
+        return besideEngine;
+    }
+    return defaultSessionLibraryPath();
+}
+
 QelClient* SessionBinding::bind(const std::string& path) {
     if (!m_bound) {
         platform::DynamicLibrary library = platform::DynamicLibrary::open(path);

@@ -21,6 +21,15 @@ static_assert(kSessionApiEntries == 27);
 // process's current directory: native/libqel.so, native\qel.dll.
 std::string defaultSessionLibraryPath();
 
+// Where the engine loads the session library from: native\qel.dll (native/libqel.so)
+// in the folder of the engine's own file, by its full path, when that file exists;
+// otherwise the relative defaultSessionLibraryPath(), for a host that keeps the engine
+// apart from native\. The relative path goes through the loader's search, which takes
+// in the current directory, so a library planted under the folder a user starts the
+// client from would be found; the full path takes only the file installed with the
+// engine. A file beside the engine that fails to load is not replaced by the search.
+std::string sessionLibraryPath();
+
 // Loads the session library once and keeps it loaded for the life of the process.
 // Not thread-safe: the host binds from one thread before anything else runs; once
 // bound, api() is only read, from any thread.

@@ -1,9 +1,15 @@
 #include <dlfcn.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/dynamic_library.h"
 
 namespace platform {
+
+namespace {
+// An object of this file: its address names the shared object this code was linked into.
+const char kThisModuleMarker = 0;
+}  // namespace
 
 DynamicLibrary DynamicLibrary::open(const std::string& utf8Path, std::string* error) {
     // RTLD_LOCAL keeps the library's symbols out of the global namespace; the caller
@@ -54,6 +60,24 @@ std::string besideExecutable(const std::string& relative) {
         dir.resize(dir.find_last_of('/'));
     }
     return dir + "/" + relative;
+}
+
+std::string besideThisModule(const std::string& relative) {
+    Dl_info info{};
+    if (dladdr(&kThisModuleMarker, &info) == 0 || info.dli_fname == nullptr ||
+        info.dli_fname[0] != '/') {
+        // A name as the library was asked for: a bare name or a path relative to a
+        // current directory that may have changed since.
+        return {};
+    }
+    std::string directory(info.dli_fname);
+    directory.resize(directory.find_last_of('/'));
+    return directory + "/" + relative;
+}
+
+bool isFile(const std::string& utf8Path) {
+    struct stat status {};
+    return ::stat(utf8Path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
 }
 
 }  // namespace platform

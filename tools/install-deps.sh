@@ -29,6 +29,7 @@ packages="
     wine wine64 wine32:i386 xvfb xauth x11-utils
     espeak-ng sox python3 xz-utils dpkg-dev
     chromium python3-matplotlib python3-numpy python3-pil nlohmann-json3-dev
+    osslsigncode openssl
 "
 
 # Source packages of the voice libraries (tools/voice-deps.sh) come through deb-src.

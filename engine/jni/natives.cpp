@@ -102,7 +102,7 @@ TALLIX_NATIVE(jboolean, _1initLibrary)(JNIEnv* env, jobject self) {
         if (!javaCache().complete) {
             return JNI_FALSE;
         }
-        if (!Engine::instance().initialise(tallix::defaultSessionLibraryPath())) {
+        if (!Engine::instance().initialise(tallix::sessionLibraryPath())) {
             return JNI_FALSE;
         }
         callbackTarget() = tallix::jni::GlobalRef(env, self);

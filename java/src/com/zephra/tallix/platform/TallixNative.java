@@ -10,7 +10,8 @@ import java.util.logging.LogRecord;
  * {@link #connectTcp}, hands packets out through {@link #sendTcpPacket}, and takes the
  * received stream back through {@code _tcpPacketReceived}. A subclass supplies the
  * connection and hears the call's events. The library is loaded by name ("tallix") and
- * finds the session library at native/ under the process's current directory.
+ * loads the session library from native/ in its own folder; only when that file is not
+ * there does it look for native/ under the process's current directory.
  */
 public abstract class TallixNative {
     static {
